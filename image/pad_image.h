@@ -1,0 +1,45 @@
+// PAD images: the file format that carries box software, its reader and writers, the shared
+// image buffer and the built-in hyper bootloader.
+//
+// Layout (big-endian): payload length N (4 bytes), a tag of T = 0, 1 or 5 bytes (hardware type,
+// then software id), N payload bytes, the byte sum of the payload (4 bytes). T follows from the
+// file size S: T = S - N - 8.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+inline constexpr uint32_t ImageBufferSize = 3145728;  // 3 MiB
+// Shared in-memory image, zero at start-up.
+extern std::array<uint8_t, ImageBufferSize> ImageBuffer;
+
+inline constexpr uint32_t HyperBootloaderSize = 35632;
+// The box-side program that 1.x bootloaders are given first (big-endian MIPS32 code).
+extern const std::array<uint8_t, HyperBootloaderSize> HyperBootloaderImage;
+
+// Checks a PAD image. Returns N + 8 for a sound image and 0 for any failure; sets
+// hardwareType and softwareId (0 when the tag does not hold them). With rawMode 1 the file is
+// not checked: the result is the file size, hardware type 7, software id 0x0004000C.
+uint32_t ReadPadImage(const char* fileName, uint8_t& hardwareType, uint32_t& softwareId,
+                      int rawMode);
+
+// Writes "hyper.pad" into the current directory: the hyper bootloader as a PAD image without
+// a tag (hardwareType 0) or with the 1-byte tag. Returns 1 on success, 0 on failure.
+int WriteHyperPad(int hardwareType);
+
+// Loads a whole image into ImageBuffer and writes `softwareId` into its tag and into every
+// segment header of its payload. Returns 0 on success (size = bytes loaded), 1 when the file
+// cannot be opened ("Cannot open file %s\n" on standard error).
+int LoadStampedImage(const char* fileName, uint32_t& size, uint32_t softwareId);
+
+// Helpers for big-endian numbers.
+inline uint32_t ReadBigEndian32(const uint8_t* p) {
+    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+           (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+}
+inline void WriteBigEndian32(uint8_t* p, uint32_t value) {
+    p[0] = static_cast<uint8_t>(value >> 24);
+    p[1] = static_cast<uint8_t>(value >> 16);
+    p[2] = static_cast<uint8_t>(value >> 8);
+    p[3] = static_cast<uint8_t>(value);
+}

@@ -1,0 +1,9 @@
+// Placeholder until this part is built.
+#include <cstdio>
+#include "protocols/procedures.h"
+
+int DownloadLoader411(SerialLink, const char*, uint32_t, uint32_t, int, int, int, uint32_t, int,
+                      int) {
+    std::printf("Function not yet available\n");
+    return 1;
+}

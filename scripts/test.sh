@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Sets up, builds with the sanitizers and warnings as errors, checks formatting and runs every
+# test with ctest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+build=${BUILD_DIR:-build-test}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DUPDATE_SANITIZE=ON -DUPDATE_WERROR=ON >/dev/null
+cmake --build "$build" -j"$(nproc)"
+bash scripts/check-format.sh
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@"

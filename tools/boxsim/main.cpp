@@ -1,0 +1,4 @@
+// Placeholder until the simulated box is built.
+int main() {
+    return 1;
+}
