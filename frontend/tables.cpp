@@ -1,11 +1,150 @@
-// Placeholder until this part is built.
+// The dispatch tables. The BootloaderTable is written as groups (a list of versions served on a
+// list of hardware types by one procedure) and expanded at compile time into one row per
+// version and type: version by version, and within a version type by type.
 #include "frontend/tables.h"
 
-const std::array<BootloaderRow, BootloaderRowCount + 1> BootloaderTable{};
-const std::array<LegacyLoaderRow, LegacyRowCount + 1> LegacyLoaderTable{};
-std::size_t LookUpLoader(LoaderVersion, uint8_t&, uint32_t&, int) {
-    return BootloaderRowCount;
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <span>
+#include <string_view>
+
+#include "protocols/procedures.h"
+
+namespace {
+
+class BootloaderTableBuilder {
+  public:
+    constexpr void Add(std::initializer_list<const char*> versions,
+                       std::initializer_list<uint8_t> hardwareTypes, DownloadProcedure procedure,
+                       int param) {
+        Add(versions, std::span<const uint8_t>(hardwareTypes.begin(), hardwareTypes.size()),
+            procedure, param);
+    }
+
+    constexpr void Add(std::initializer_list<const char*> versions,
+                       std::span<const uint8_t> hardwareTypes, DownloadProcedure procedure,
+                       int param) {
+        for (const char* version : versions) {
+            for (uint8_t hardwareType : hardwareTypes) {
+                if (count_ >= BootloaderRowCount) {
+                    // More rows than the table holds: not a constant expression, so the
+                    // build fails.
+                    std::abort();
+                }
+                rows_[count_++] = BootloaderRow{version, hardwareType, param, procedure};
+            }
+        }
+    }
+
+    // The rows and the terminating row (empty version, no procedure).
+    constexpr std::array<BootloaderRow, BootloaderRowCount + 1> Finish() {
+        if (count_ != BootloaderRowCount) {
+            std::abort();
+        }
+        rows_[count_] = BootloaderRow{"", 0, 0, nullptr};
+        return rows_;
+    }
+
+  private:
+    std::array<BootloaderRow, BootloaderRowCount + 1> rows_{};
+    std::size_t count_ = 0;
+};
+
+// Hardware types of the X-modem streaming boxes: the six of the first generation, and the same
+// six followed by their 0x2x successors.
+constexpr std::array<uint8_t, 6> StreamingTypes{0x10, 0x11, 0x13, 0x14, 0x15, 0x16};
+constexpr std::array<uint8_t, 12> StreamingWideTypes{0x10, 0x11, 0x13, 0x14, 0x15, 0x16,
+                                                     0x20, 0x21, 0x23, 0x24, 0x25, 0x26};
+
+constexpr std::array<BootloaderRow, BootloaderRowCount + 1> BuildBootloaderTable() {
+    BootloaderTableBuilder b;
+    // Loaders that need the hyper bootloader first.
+    b.Add({"1.4"}, {0x00}, DownloadLoader14, 0);
+    b.Add({"1.5"}, {0x00}, DownloadLoader15, 0);
+    b.Add({"1.6"}, {0x00}, DownloadLoader16, 0);
+    b.Add({"1.7"}, {0x01}, DownloadLoader17, 0);
+    b.Add({"1.8"}, {0x00}, DownloadLoader16, 0);
+    b.Add({"1.9"}, {0x01}, DownloadLoader17, 0);
+    // Menu-driven loaders.
+    b.Add({"2.0", "2.1", "2.2", "3.1", "3.2", "3.3", "4.1"}, {0x02}, DownloadLoader20, 0);
+    b.Add({"4.2", "4.3", "4.4", "4.5"}, {0x04}, DownloadLoader42, 0);
+    b.Add({"4.6", "4.7"}, {0x05}, DownloadLoader46, 0);
+    b.Add({"4.8", "4.9", "4.10"}, {0x04}, DownloadLoader42, 0);
+    b.Add({"4.11", "4.12", "4.13"}, {0x07}, DownloadLoader411, 0);
+    b.Add({"4.14"}, {0x05}, DownloadLoader46, 0);
+    b.Add({"4.15", "4.16", "4.17", "4.18", "4.19", "4.20"}, {0x04}, DownloadLoader42, 0);
+    b.Add({"4.21", "4.22", "4.23"}, {0x12}, DownloadLoader42, 0);
+    b.Add({"4.24"}, {0x12, 0x22}, DownloadLoader42, 0);
+    b.Add({"4.25", "4.67"}, {0x12}, DownloadLoader42, 0);
+    // X-modem with verdict lines.
+    b.Add({"5.1", "5.3"}, {0x04}, DownloadXmodem, 0);
+    // Streaming loaders; the 12.x rows ask for a raised process priority.
+    b.Add({"12.4", "12.5"}, StreamingTypes, StreamingDownload, 1);
+    b.Add({"12.6"}, StreamingWideTypes, StreamingDownload, 1);
+    b.Add({"20.5", "20.6", "20.7", "20.8"}, {0x12}, DownloadLoader42, 0);
+    b.Add({"21.0"}, {0x10, 0x11}, StreamingDownload, 0);
+    b.Add({"21.0"}, {0x12}, DownloadLoader42, 0);
+    b.Add({"21.0"}, {0x13, 0x14, 0x15, 0x16}, StreamingDownload, 0);
+    b.Add({"21.1", "21.2"}, StreamingTypes, StreamingDownload, 0);
+    b.Add({"22.0"}, {0x12}, DownloadNotAvailable, 0);
+    b.Add({"23.0", "24.0", "24.1"}, StreamingTypes, StreamingDownload, 0);
+    b.Add({"24.2"}, StreamingWideTypes, StreamingDownload, 0);
+    b.Add({"24.3"}, StreamingTypes, StreamingDownload, 0);
+    b.Add({"24.4"}, StreamingWideTypes, StreamingDownload, 0);
+    b.Add({"24.5", "24.6", "24.7"}, StreamingTypes, StreamingDownload, 0);
+    b.Add({"24.8", "24.9", "24.10"}, StreamingWideTypes, StreamingDownload, 0);
+    // Boxes whose loader reports no version.
+    b.Add({"0.0"}, StreamingTypes, StreamingDownload, 0);
+    return b.Finish();
 }
-bool FindLegacyRow(uint32_t, uint8_t) {
+
+}  // namespace
+
+constinit const std::array<BootloaderRow, BootloaderRowCount + 1> BootloaderTable =
+    BuildBootloaderTable();
+
+constinit const std::array<LegacyLoaderRow, LegacyRowCount + 1> LegacyLoaderTable{{
+    {"10.0", 0x000A0000, 4, 0x4000, LegacyTransfer10},
+    {"11.0", 0x000B0000, 4, 0x4000, LegacyTransfer11},
+    {"11.1", 0x000B0001, 4, 0x4000, LegacyTransfer11},
+    {"12.0", 0x000C0000, 4, 0x4000, LegacyTransfer12},
+    {"12.1", 0x000C0001, 4, 0x4000, LegacyTransfer12},
+    {"12.2", 0x000C0002, 4, 0x4000, LegacyTransfer12},
+    {"12.3", 0x000C0003, 4, 0x4000, LegacyTransfer12},
+    {"", 0, 0, 0, nullptr},
+}};
+
+std::size_t LookUpLoader(LoaderVersion version, uint8_t& hardwareType, uint32_t& softwareId,
+                         int patchImage) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%i.%i", version.major, version.minor);
+    std::size_t index = 0;
+    for (; BootloaderTable[index].procedure != nullptr; ++index) {
+        const BootloaderRow& row = BootloaderTable[index];
+        if (patchImage == 1) {
+            // The image is to be matched to the box: take over the row's hardware type and
+            // the box's own version as software id.
+            hardwareType = static_cast<uint8_t>(row.hardwareType & 0xFF);
+            softwareId = VersionId(version);
+        }
+        if (std::string_view(row.version) == text &&
+            static_cast<uint8_t>(row.hardwareType & 0xFF) == hardwareType) {
+            return index;
+        }
+    }
+    return index;
+}
+
+bool FindLegacyRow(uint32_t softwareId, uint8_t hardwareType) {
+    for (const LegacyLoaderRow& row : LegacyLoaderTable) {
+        if (row.transfer == nullptr) {
+            break;
+        }
+        if (row.softwareId == softwareId &&
+            static_cast<uint8_t>(row.hardwareType & 0xFF) == hardwareType) {
+            return true;
+        }
+    }
     return false;
 }
