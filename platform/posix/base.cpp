@@ -1,21 +1,117 @@
-// Placeholder until this part is built.
+// POSIX platform base: the thread's last-error value, the console, process priority and files.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
 #include "platform/platform.h"
 
-static thread_local uint32_t lastError = 0;
+namespace {
+
+thread_local uint32_t lastError = 0;
+
+void SetLastErrorFromErrno() {
+    SetLastErrorValue(static_cast<uint32_t>(errno));
+}
+
+// Priority classes as the rest of the program knows them, and the nice value each stands for.
+constexpr uint32_t NormalPriorityClass = 0x20;
+constexpr int HighPriorityNice = -10;
+
+// The value GetProcessPriorityClass hands out carries the nice value itself, so that setting it
+// again restores exactly the priority the process had. The marker keeps it apart from the
+// class constants (0x20, 0x80).
+constexpr uint32_t NiceMarker = 0x10000;
+constexpr int NiceOffset = 20;  // nice -20..19 is stored as 0..39
+
+uint32_t EncodeNice(int nice) {
+    return NiceMarker | static_cast<uint32_t>(nice + NiceOffset);
+}
+
+bool DecodeNice(uint32_t priorityClass, int& nice) {
+    if ((priorityClass & ~0xFFu) != NiceMarker) {
+        return false;
+    }
+    int value = static_cast<int>(priorityClass & 0xFFu) - NiceOffset;
+    if (value < -20 || value > 19) {
+        return false;
+    }
+    nice = value;
+    return true;
+}
+
+bool CurrentNice(int& nice) {
+    errno = 0;
+    int value = getpriority(PRIO_PROCESS, 0);
+    if (value == -1 && errno != 0) {
+        return false;
+    }
+    nice = value;
+    return true;
+}
+
+}  // namespace
+
+// ---- Last-error value ---------------------------------------------------------------------
+
 void SetLastErrorValue(uint32_t value) {
     lastError = value;
 }
 uint32_t GetLastErrorValue() {
     return lastError;
 }
+
+// ---- Console ------------------------------------------------------------------------------
+
 int ReadConsoleChar() {
-    return -1;
+    int c = std::getchar();
+    return c == EOF ? -1 : c;
 }
-void ConsoleBeep() {}
+
+void ConsoleBeep() {
+    // The bell goes to the controlling terminal only; without one there is nothing to ring.
+    int fd = open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    ssize_t written = write(fd, "\a", 1);
+    (void)written;
+    close(fd);
+}
+
+// ---- Process priority ---------------------------------------------------------------------
+
 uint32_t GetProcessPriorityClass() {
-    return 0;
+    int nice = 0;
+    if (!CurrentNice(nice)) {
+        return NormalPriorityClass;
+    }
+    return EncodeNice(nice);
 }
-void SetProcessPriorityClass(uint32_t) {}
+
+void SetProcessPriorityClass(uint32_t priorityClass) {
+    int target = 0;
+    if (priorityClass == HighPriorityClass) {
+        int current = 0;
+        // Only ever raise: a process that already runs at a lower nice value keeps it.
+        if (CurrentNice(current) && current <= HighPriorityNice) {
+            return;
+        }
+        target = HighPriorityNice;
+    } else if (priorityClass == NormalPriorityClass) {
+        target = 0;
+    } else if (!DecodeNice(priorityClass, target)) {
+        return;
+    }
+    // A refused change (no privilege to raise) leaves the priority as it is.
+    (void)setpriority(PRIO_PROCESS, 0, target);
+}
+
+// ---- Files --------------------------------------------------------------------------------
+
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         Close();
@@ -24,24 +120,103 @@ File& File::operator=(File&& other) noexcept {
     }
     return *this;
 }
-File File::OpenRead(const char*) {
-    return File();
+
+File File::OpenRead(const char* name) {
+    std::FILE* stream = std::fopen(name, "rb");
+    if (stream == nullptr) {
+        SetLastErrorFromErrno();
+        return File();
+    }
+    // Only files count: a directory opens under POSIX but is nothing to read an image from.
+    struct stat info {};
+    if (fstat(fileno(stream), &info) != 0) {
+        SetLastErrorFromErrno();
+        std::fclose(stream);
+        return File();
+    }
+    if (S_ISDIR(info.st_mode)) {
+        SetLastErrorValue(EISDIR);
+        std::fclose(stream);
+        return File();
+    }
+    return File(stream);
 }
-File File::Create(const char*) {
-    return File();
+
+File File::Create(const char* name) {
+    std::FILE* stream = std::fopen(name, "wb");
+    if (stream == nullptr) {
+        SetLastErrorFromErrno();
+        return File();
+    }
+    return File(stream);
 }
+
 int File::Size(uint64_t& size) {
     size = 0;
-    return 0;
+    if (stream_ == nullptr) {
+        SetLastErrorValue(EBADF);
+        return 0;
+    }
+    struct stat info {};
+    if (fstat(fileno(stream_), &info) != 0) {
+        SetLastErrorFromErrno();
+        return 0;
+    }
+    if (info.st_size < 0) {
+        SetLastErrorValue(EINVAL);
+        return 0;
+    }
+    size = static_cast<uint64_t>(info.st_size);
+    return 1;
 }
-int File::Read(void*, uint32_t, uint32_t& got) {
+
+int File::Read(void* buffer, uint32_t wanted, uint32_t& got) {
     got = 0;
-    return 0;
+    if (stream_ == nullptr) {
+        SetLastErrorValue(EBADF);
+        return 0;
+    }
+    if (wanted == 0) {
+        return 1;
+    }
+    errno = 0;
+    size_t count = std::fread(buffer, 1, wanted, stream_);
+    got = static_cast<uint32_t>(count);
+    if (count < wanted && std::ferror(stream_)) {
+        SetLastErrorValue(errno != 0 ? static_cast<uint32_t>(errno) : static_cast<uint32_t>(EIO));
+        std::clearerr(stream_);
+        return 0;
+    }
+    return 1;
 }
-int File::Write(const void*, uint32_t) {
-    return 0;
+
+int File::Write(const void* data, uint32_t length) {
+    if (stream_ == nullptr) {
+        SetLastErrorValue(EBADF);
+        return 0;
+    }
+    errno = 0;
+    // Flushed at once so that a full disk shows in this call, not silently at closing.
+    if (std::fwrite(data, 1, length, stream_) != length || std::fflush(stream_) != 0) {
+        SetLastErrorValue(errno != 0 ? static_cast<uint32_t>(errno) : static_cast<uint32_t>(EIO));
+        std::clearerr(stream_);
+        return 0;
+    }
+    return 1;
 }
-void File::Close() {}
-int DeleteFileNamed(const char*) {
-    return 0;
+
+void File::Close() {
+    if (stream_ != nullptr) {
+        std::fclose(stream_);
+        stream_ = nullptr;
+    }
+}
+
+int DeleteFileNamed(const char* name) {
+    // Files only, as on the other platform: unlink refuses directories.
+    if (unlink(name) != 0) {
+        SetLastErrorFromErrno();
+        return 0;
+    }
+    return 1;
 }
