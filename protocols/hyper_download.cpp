@@ -1,27 +1,161 @@
-// Placeholder until this part is built.
+// Download for the 1.4 to 1.9 bootloaders: the old menu takes the hyper bootloader (the file
+// hyper.pad, written from the built-in image), then the running hyper bootloader takes the image.
 #include <cstdio>
+
+#include "frontend/messages.h"
+#include "image/pad_image.h"
+#include "platform/platform.h"
 #include "protocols/procedures.h"
 
-int DownloadLoader14(SerialLink, const char*, uint32_t, uint32_t, int, int, int, uint32_t, int,
-                     int) {
-    std::printf("Function not yet available\n");
+namespace {
+
+constexpr const char* HyperPadName = "hyper.pad";
+constexpr uint32_t SendLimitMs = 1000;
+constexpr uint32_t SilenceLimitMs = 120000;
+constexpr uint32_t HyperBaudRate = 115200;
+constexpr uint32_t WakeUpWaitMs = 500;
+
+// What sets the members of the 1.x family apart from each other.
+struct HyperFamily {
+    int padTag;               // WriteHyperPad argument: 0 no tag, 1 the 1-byte tag 0x01
+    bool reportPadFailure;    // message 24 when hyper.pad cannot be written
+    bool setBaudRate;         // switch to 115200 before the menu entry
+    bool announceErasing;     // message 19 before the menu entry
+    uint32_t pauseBeforeMs;   // pause before the menu entry
+    const char* entry;        // the menu entry that starts the download
+    bool confirmEntry;        // "now?" is answered with "y"
+    bool doneBeforeDownload;  // message 10 before message 20
+    int encodePad;            // hyper.pad goes out prefix-coded
+    uint8_t hyperType;        // the byte that follows "hyperboot\n"
+};
+
+constexpr HyperFamily Loader14{0, false, false, true, 0, "2", true, true, 0, 0};
+constexpr HyperFamily Loader15{0, true, true, false, 100, "2", false, false, 0, 0};
+constexpr HyperFamily Loader16{0, true, true, false, 0, "3", false, false, 1, 0};
+constexpr HyperFamily Loader17{1, true, true, false, 0, "3", false, false, 1, 1};
+
+// Prints message `number` with the last-error value, closes the port and gives the failure.
+int Fail(SerialLink link, int number) {
+    std::fprintf(stderr, "%s %i\n", messageText(number), static_cast<int>(GetLastErrorValue()));
+    CloseSerialLink(link);
     return 1;
 }
-int DownloadLoader15(SerialLink, const char*, uint32_t, uint32_t, int, int, int, uint32_t, int,
-                     int) {
-    std::printf("Function not yet available\n");
-    return 1;
+
+int SendOrFail(SerialLink link, const char* text) {
+    if (SendTimed(link, text, SendLimitMs) == 0)
+        return Fail(link, 8);
+    return 0;
 }
-int DownloadLoader16(SerialLink, const char*, uint32_t, uint32_t, int, int, int, uint32_t, int,
-                     int) {
-    std::printf("Function not yet available\n");
-    return 1;
+
+int WaitOrFail(SerialLink link, const char* text, uint32_t limitMs = 0) {
+    if (WaitFor(link, text, limitMs) == 0)
+        return Fail(link, 13);
+    return 0;
 }
-int DownloadLoader17(SerialLink, const char*, uint32_t, uint32_t, int, int, int, uint32_t, int,
-                     int) {
-    std::printf("Function not yet available\n");
-    return 1;
+
+int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
+                        const HyperFamily& family) {
+    bool leaveMenu = quitRequest != 0;
+    bool padFailed = false;
+    if (WriteHyperPad(family.padTag) == 0) {
+        if (family.reportPadFailure)
+            std::fprintf(stderr, "%s\n", messageText(24));
+        leaveMenu = true;
+        padFailed = true;
+    }
+
+    if (WaitOrFail(link, "choice!:") != 0)
+        return 1;
+    if (family.setBaudRate && ChangeBaudRate(link, HyperBaudRate) == 0) {
+        CloseSerialLink(link);
+        return 1;
+    }
+    if (leaveMenu) {
+        SendTimed(link, "1", SendLimitMs);
+        CloseSerialLink(link);
+        return padFailed ? 1 : 0;
+    }
+
+    if (family.announceErasing)
+        std::printf("%s\n", messageText(19));
+    if (family.pauseBeforeMs != 0)
+        SleepMs(family.pauseBeforeMs);
+    if (SendOrFail(link, family.entry) != 0)
+        return 1;
+    if (family.confirmEntry) {
+        if (WaitOrFail(link, "now?") != 0 || SendOrFail(link, "y") != 0)
+            return 1;
+    }
+    if (WaitOrFail(link, "file:") != 0)
+        return 1;
+    if (family.doneBeforeDownload)
+        std::printf("%s\n", messageText(10));
+    std::printf("%s\n", messageText(20));
+    std::fflush(stdout);
+
+    if (SendImageBlocks(link, HyperPadName, SilenceLimitMs, 1, family.encodePad, 0) == 0) {
+        ReportTransferFailure(link, GetLastErrorValue());
+        return 1;
+    }
+    std::printf("%s\n", messageText(10));
+    std::fflush(stdout);
+    if (WaitOrFail(link, "finished!") != 0)
+        return 1;
+    // The box holds the hyper bootloader now; the file is no longer needed.
+    DeleteFileNamed(HyperPadName);
+    return SendViaHyperBootloader(link, imageName, family.hyperType);
 }
-int SendViaHyperBootloader(SerialLink, const char*, uint8_t) {
-    return 1;
+
+}  // namespace
+
+int DownloadLoader14(SerialLink link, const char* imageName, uint32_t, uint32_t, int quitRequest,
+                     int, int, uint32_t, int, int) {
+    return DownloadHyperFamily(link, imageName, quitRequest, Loader14);
+}
+
+int DownloadLoader15(SerialLink link, const char* imageName, uint32_t, uint32_t, int quitRequest,
+                     int, int, uint32_t, int, int) {
+    return DownloadHyperFamily(link, imageName, quitRequest, Loader15);
+}
+
+int DownloadLoader16(SerialLink link, const char* imageName, uint32_t, uint32_t, int quitRequest,
+                     int, int, uint32_t, int, int) {
+    return DownloadHyperFamily(link, imageName, quitRequest, Loader16);
+}
+
+int DownloadLoader17(SerialLink link, const char* imageName, uint32_t, uint32_t, int quitRequest,
+                     int, int, uint32_t, int, int) {
+    return DownloadHyperFamily(link, imageName, quitRequest, Loader17);
+}
+
+int SendViaHyperBootloader(SerialLink link, const char* imageFileName, uint8_t hyperType) {
+    std::printf("%s\n", messageText(12));
+    std::fflush(stdout);
+    if (ChangeBaudRate(link, HyperBaudRate) == 0) {
+        CloseSerialLink(link);
+        return 1;
+    }
+    // The hyper bootloader answers a blank once it runs; until then the blank is repeated, as
+    // long as it takes.
+    for (;;) {
+        if (SendOrFail(link, " ") != 0)
+            return 1;
+        if (WaitFor(link, "hyperboot\n", WakeUpWaitMs) != 0)
+            break;
+        if (GetLastErrorValue() != ErrorTimeout)
+            return Fail(link, 13);
+    }
+    if (SendTimed(link, &hyperType, 1, SendLimitMs) == 0)
+        return Fail(link, 8);
+    if (SendImageBlocks(link, imageFileName, SilenceLimitMs, 1, 1, 0) == 0) {
+        ReportTransferFailure(link, GetLastErrorValue());
+        return 1;
+    }
+    std::printf("%s\n", messageText(10));
+    std::printf("%s", messageText(11));
+    std::fflush(stdout);
+    if (WaitOrFail(link, "finished.\n") != 0)
+        return 1;
+    std::printf("%s\n", messageText(10));
+    return 0;
 }

@@ -79,6 +79,10 @@ int SendViaHyperBootloader(SerialLink link, const char* imageFileName, uint8_t h
 int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLength,
                       uint32_t softwareId, int quitRequest, int compressedImage, int compressInput,
                       uint32_t baudRate, int patchImage, int param);
+// The 5-byte BoxTimeStamp for a local date and time: the Modified Julian Date (low 16 bits,
+// big-endian), then hour, minute and second as two BCD digits each.
+void BuildBoxTimeStamp(int year, int month, int day, int hour, int minute, int second,
+                       uint8_t out[5]);
 
 // ---- X-modem download with verdict lines (5.1, 5.3) ---------------------------------------
 int DownloadXmodem(SerialLink link, const char* imageName, uint32_t imageLength,
