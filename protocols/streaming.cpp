@@ -1,15 +1,297 @@
-// Placeholder until this part is built.
+// Streaming download for the 12.4 to 12.6, 21.x to 24.x and 0.0 bootloaders, and the two
+// X-modem senders (checksum mode, 128-byte blocks) that push a file or the image buffer.
+//
+// The transfer is driven by the box: the first NAK (or CAN) asks for block 1, every ACK moves
+// on to the next block and every NAK or CAN repeats the current one. After the last block the
+// EOT byte goes out and the sender returns without waiting for its acknowledgement.
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdio>
+#include <span>
+
+#include "frontend/messages.h"
+#include "image/pad_image.h"
+#include "platform/platform.h"
 #include "protocols/procedures.h"
 
-int StreamingDownload(SerialLink, const char*, uint32_t, uint32_t, int, int, int, uint32_t, int,
-                      int) {
-    std::printf("Function not yet available\n");
-    return 1;
+namespace {
+
+constexpr uint8_t Soh = 0x01;
+constexpr uint8_t Eot = 0x04;
+constexpr uint8_t Ack = 0x06;
+constexpr uint8_t Nak = 0x15;
+constexpr uint8_t Can = 0x18;
+
+constexpr uint32_t DataSize = 128;
+constexpr uint32_t BlockSize = DataSize + 4;
+// Progress: each acknowledged block adds 100 x 132 to the sum, and the total is 132 per block,
+// so sum / total is the percentage of blocks acknowledged.
+constexpr uint64_t ProgressPerBlock = 100 * BlockSize;
+// Silence on the line, summed over the whole transfer, after which the sender says it is
+// still trying.
+constexpr uint32_t SilenceNoticeMs = 5000;
+
+// The buffer sender's blocks never reach past the buffer: every block starts at a multiple of
+// 128 below n <= ImageBufferSize.
+static_assert(ImageBufferSize % DataSize == 0);
+
+// What fills the data field of the next block.
+enum class Fill { Data, End, ReadError };
+
+// The block being sent: SOH, number, complement, 128 data bytes, checksum. Byte 0 becomes EOT
+// when the data has run out.
+struct Block {
+    std::array<uint8_t, BlockSize> bytes{};
+    uint8_t number = 1;
+
+    std::span<uint8_t, DataSize> Data() {
+        return std::span<uint8_t, DataSize>(&bytes[3], DataSize);
+    }
+
+    void Head() {
+        bytes[0] = Soh;
+        bytes[1] = number;
+        bytes[2] = static_cast<uint8_t>(0xFF - number);
+    }
+    void Seal() {
+        uint8_t sum = 0;
+        for (uint8_t b : Data()) {
+            sum = static_cast<uint8_t>(sum + b);
+        }
+        bytes[BlockSize - 1] = sum;
+    }
+};
+
+// Writes all bytes. A write call that ran into the link's write limit has taken part of them
+// and is simply continued with the rest; any other failure ends the transfer.
+bool SendAll(SerialLink link, const uint8_t* data, uint32_t length) {
+    while (length > 0) {
+        uint32_t written = 0;
+        if (PortWrite(link, data, length, written) == 1) {
+            return true;
+        }
+        if (GetLastErrorValue() != ErrorCounterTimeout || written > length) {
+            return false;
+        }
+        data += written;
+        length -= written;
+    }
+    return true;
 }
-int XmodemSendFile(SerialLink, const char*) {
-    return 1;
+
+// Waits for the box without using the processor and counts the silence. Each time 5 seconds of
+// silence have added up, message 54 tells the user that the sender is still trying.
+void WaitForBox(SerialLink link, uint32_t& silentMs) {
+    const uint32_t start = ClockMs();
+    PortWaitReadable(link, SilenceNoticeMs - silentMs);
+    silentMs += ElapsedMs(start);
+    if (silentMs >= SilenceNoticeMs) {
+        std::printf("%s\n", messageText(54));
+        std::fflush(stdout);
+        silentMs %= SilenceNoticeMs;
+    }
 }
-int XmodemSendBuffer(SerialLink, uint32_t) {
-    return 1;
+
+// Steps of both senders from block 1 on: `next` fills the data field of the following block
+// (and prints its own error line on a read error). `blocks` is the number of data blocks.
+// Returns 0 when every block and the EOT went out, 1 on failure.
+template <typename NextData>
+int RunTransfer(SerialLink link, uint64_t blocks, Block& block, NextData next) {
+    const uint64_t progressTotal = BlockSize * blocks;
+    uint64_t progressSum = 0;
+    uint32_t lastPercent = 0;
+    uint32_t silentMs = 0;
+    int result = 0;
+
+    SleepMs(0);
+    for (;;) {
+        uint8_t byte = 0;
+        uint32_t got = 0;
+        if (PortRead(link, &byte, 1, got) != 1) {
+            std::fprintf(stderr, "Error during read from COM1\n");
+            result = 1;
+            break;
+        }
+        if (got == 0) {
+            WaitForBox(link, silentMs);
+            continue;
+        }
+        const uint8_t* out = nullptr;
+        uint32_t outLength = 0;
+        if (byte == Ack) {
+            ++block.number;
+            progressSum += ProgressPerBlock;
+            const auto percent = static_cast<uint32_t>(progressSum / progressTotal);
+            if (percent > lastPercent) {
+                std::printf("%3d %% transmitted\r", static_cast<int>(percent));
+                std::fflush(stdout);
+            }
+            lastPercent = percent;
+            block.Head();
+            const Fill fill = next(block.Data());
+            if (fill == Fill::ReadError) {
+                result = 1;
+                break;
+            }
+            if (fill == Fill::End) {
+                block.bytes[0] = Eot;
+                out = block.bytes.data();
+                outLength = 1;
+            } else {
+                block.Seal();
+                out = block.bytes.data();
+                outLength = BlockSize;
+            }
+        } else if (byte == Nak || byte == Can) {
+            out = block.bytes.data();
+            outLength = BlockSize;
+        }
+        if (out != nullptr && !SendAll(link, out, outLength)) {
+            std::fprintf(stderr, "Error during write to COM\n");
+            result = 1;
+            break;
+        }
+        if (block.bytes[0] != Soh) {
+            break;  // the EOT went out; its acknowledgement is not awaited
+        }
+        SleepMs(0);
+    }
+    std::printf("                              \r");
+    std::fflush(stdout);
+    return result;
+}
+
+uint64_t BlockCount(uint64_t size) {
+    return (size + DataSize - 1) / DataSize;
+}
+
+// Raises the process priority for the lifetime of the object when asked to, and puts the old
+// priority class back on every way out.
+class PriorityRaise {
+  public:
+    explicit PriorityRaise(bool raise) : raised_(raise), previous_(GetProcessPriorityClass()) {
+        if (raised_) {
+            SetProcessPriorityClass(HighPriorityClass);
+        }
+    }
+    ~PriorityRaise() {
+        if (raised_) {
+            SetProcessPriorityClass(previous_);
+        }
+    }
+    PriorityRaise(const PriorityRaise&) = delete;
+    PriorityRaise& operator=(const PriorityRaise&) = delete;
+
+  private:
+    bool raised_;
+    uint32_t previous_;
+};
+
+// Waits for a text of the box without time limit; on failure reports it and closes the link.
+bool AwaitBoxText(SerialLink link, const char* text) {
+    if (WaitFor(link, text, 0) == 1) {
+        return true;
+    }
+    std::fprintf(stderr, "%s %i\n", messageText(13), static_cast<int>(GetLastErrorValue()));
+    CloseSerialLink(link);
+    return false;
+}
+
+}  // namespace
+
+int XmodemSendFile(SerialLink link, const char* fileName) {
+    File file = File::OpenRead(fileName);
+    if (!file.IsOpen()) {
+        std::fprintf(stderr, "Cannot open file %s\n", fileName);
+        return 1;
+    }
+    uint64_t size = 0;
+    if (file.Size(size) != 1) {
+        std::fprintf(stderr, "Cannot determine size of file %s\n", fileName);
+        return 1;
+    }
+
+    // A short last read leaves the rest of the data field as the block before left it.
+    Block block;
+    block.Head();
+    uint32_t got = 0;
+    if (file.Read(block.Data().data(), DataSize, got) != 1) {
+        std::fprintf(stderr, "Error during read from file %s\n", fileName);
+        return 1;
+    }
+    if (got == 0) {
+        std::fprintf(stderr, "Unexpected end of file %s\n", fileName);
+        return 1;
+    }
+    block.Seal();
+
+    return RunTransfer(link, BlockCount(size), block, [&](std::span<uint8_t, DataSize> data) {
+        uint32_t read = 0;
+        if (file.Read(data.data(), DataSize, read) != 1) {
+            std::fprintf(stderr, "Error during read from file %s\n", fileName);
+            return Fill::ReadError;
+        }
+        return read == 0 ? Fill::End : Fill::Data;
+    });
+}
+
+int XmodemSendBuffer(SerialLink link, uint32_t n) {
+    // Nothing to send, or more than the buffer holds: refused before anything goes out, so that
+    // neither the progress nor a block can reach outside the buffer.
+    if (n == 0 || n > ImageBufferSize) {
+        std::fprintf(stderr, "Cannot send %u bytes from the image buffer\n", n);
+        return 1;
+    }
+    Block block;
+    block.Head();
+    uint32_t offset = 0;
+    auto take = [&](std::span<uint8_t, DataSize> data) {
+        std::copy_n(ImageBuffer.begin() + offset, DataSize, data.begin());
+        offset += DataSize;
+    };
+    take(block.Data());
+    block.Seal();
+
+    return RunTransfer(link, BlockCount(n), block, [&](std::span<uint8_t, DataSize> data) {
+        if (offset >= n) {
+            return Fill::End;
+        }
+        take(data);
+        return Fill::Data;
+    });
+}
+
+int StreamingDownload(SerialLink link, const char* imageName, uint32_t /*imageLength*/,
+                      uint32_t softwareId, int /*quitRequest*/, int /*compressedImage*/,
+                      int /*compressInput*/, uint32_t /*baudRate*/, int patchImage,
+                      int raisePriority) {
+    const PriorityRaise priority(raisePriority == 1);
+
+    if (!AwaitBoxText(link, "Now start download")) {
+        return 1;
+    }
+    int sent = 1;
+    if (patchImage == 1) {
+        uint32_t size = 0;
+        if (LoadStampedImage(imageName, size, softwareId) != 0) {
+            return 1;  // the loader has said why; the link stays open
+        }
+        sent = XmodemSendBuffer(link, size);
+    } else {
+        sent = XmodemSendFile(link, imageName);
+    }
+    if (sent != 0) {
+        return 1;
+    }
+
+    std::printf("%s\n", messageText(10));
+    std::printf("%s", messageText(11));
+    std::fflush(stdout);
+    if (!AwaitBoxText(link, "finished!")) {
+        return 1;
+    }
+    std::printf("%s\n", messageText(10));
+    std::fflush(stdout);
+    return 0;
 }
