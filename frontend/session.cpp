@@ -1,10 +1,262 @@
-// Placeholder until this part is built.
+// The update session: checks the image, derives the port set-up and handshake from it, and then,
+// box after box in loop mode, opens the port, reaches the bootloader, checks that the image
+// fits the box, runs the download procedure of the box's bootloader and reports success.
 #include "frontend/session.h"
-#include <cstdlib>
 
-void UpdateSession(SessionSettings&) {
-    std::exit(1);
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "frontend/messages.h"
+#include "frontend/tables.h"
+#include "image/pad_image.h"
+#include "platform/platform.h"
+#include "protocols/procedures.h"
+
+namespace {
+
+// Boxes whose bootloader needs the digit synchronisation, no RTS/CTS and the "granted" reply.
+constexpr std::array<uint8_t, 12> SyncHardwareTypes{0x10, 0x11, 0x13, 0x14, 0x15, 0x16,
+                                                    0x20, 0x21, 0x23, 0x24, 0x25, 0x26};
+// Boxes whose bootloader cannot take a patched image.
+constexpr std::array<uint8_t, 6> UnpatchableHardwareTypes{0x20, 0x21, 0x23, 0x24, 0x25, 0x26};
+
+// Images of this software id fit every box.
+constexpr uint32_t UniversalSoftwareId = 0x00060001;
+// The version id of a box that reports 65535.65535 (a bootloader without its own version).
+constexpr uint32_t UnversionedBoxId = 0xFFFFFFFF;
+
+// With -s no image is read. The request goes to the text menu of a 2.x to 4.x bootloader, which
+// listens at 115200 baud with RTS/CTS; hardware type 2 opens the port so (and re-opens it at
+// 38400 baud after an aborted read, for the older menus), and it lets the id check through, as
+// there is no image whose id could be compared with the box.
+constexpr uint8_t SatelliteHardwareType = 0x02;
+constexpr uint32_t SatelliteSoftwareId = 0;
+
+constexpr uint32_t DownloadBaudRate = 115200;
+constexpr uint32_t SendLimitMs = 1000;
+
+// The release block that answers the download prompt of a box that is given up on.
+constexpr uint32_t ReleaseBlockSize = 400;
+constexpr std::array<uint8_t, 4> ReleaseBlockHead{0x00, 0x00, 0x01, 0x91};
+constexpr uint8_t ReleaseBlockFill = 0x12;
+
+template <std::size_t N>
+bool OneOf(const std::array<uint8_t, N>& set, uint8_t value) {
+    return std::find(set.begin(), set.end(), value) != set.end();
 }
-int ReleaseBox(SerialLink, int) {
+
+// Refuses a satellite method without a menu answer before anything is sent to a box.
+const char* SatelliteAnswerOrExit(const char* methodName) {
+    const char* answer = SatelliteMenuAnswer(methodName);
+    if (answer == nullptr) {
+        std::fprintf(stderr, "%s %s\n\n", messageText(52), methodName);
+        PrintUsage(language, serviceMode);
+        ExitProgram(1);
+    }
+    return answer;
+}
+
+void CheckImage(SessionSettings& settings) {
+    std::printf("%s", messageText(2));
+    std::fflush(stdout);
+    const uint32_t length = ReadPadImage(settings.imageName, settings.hardwareType,
+                                         settings.softwareId, settings.syncMode);
+    if (length == 0) {
+        std::printf("%s\n", messageText(3));
+        ExitProgram(1);
+    }
+    settings.imageLength = length;
+    std::printf("%s\n", messageText(4));
+}
+
+// The image decides the port settings and the handshake; applied once per run, in this order.
+void ApplyImageRules(SessionSettings& settings) {
+    const uint8_t hardware = settings.hardwareType;
+    const uint32_t id = settings.softwareId;
+    if (hardware == 3) {
+        std::printf("%s\n", messageText(51));
+        ExitProgram(1);
+    }
+    if (id == 0x0004000B || id == 0x0004000C || id == 0x0004000D) {
+        settings.syncMode = 1;
+    }
+    if (OneOf(SyncHardwareTypes, hardware)) {
+        settings.syncMode = 1;
+        settings.hardwareHandshake = 0;
+        settings.grantedHandshake = 1;
+    }
+    if (OneOf(UnpatchableHardwareTypes, hardware)) {
+        settings.patchImage = 0;
+    }
+    if (hardware == 0x12 || hardware == 0x22) {
+        settings.hardwareHandshake = 0;
+    }
+    if (id >= 0x00050000 && id <= 0x0005FFFF) {
+        settings.hardwareHandshake = 0;
+    }
+    if (settings.legacyPath == 0 && FindLegacyRow(id, hardware)) {
+        settings.legacyPath = 1;
+        settings.evenParity = 1;
+    }
+    if ((id >> 16) == 0x000C && (id & 0xFFFF) > 3) {
+        settings.evenParity = 1;
+    }
+}
+
+SerialLink OpenLinkOrExit(const SessionSettings& settings) {
+    const uint32_t baudRate = settings.hardwareType < 2 ? 38400 : 115200;
+    const SerialLink link = OpenSerialLink(settings.portNumber, baudRate, settings.syncMode,
+                                           settings.hardwareHandshake, settings.evenParity);
+    if (link == InvalidLink) {
+        std::fprintf(stderr, "%s %i)\n", messageText(5), static_cast<int>(GetLastErrorValue()));
+        ExitProgram(1);
+    }
+    std::printf("\n\n");
+    std::fflush(stdout);
+    retriesLeft = 15;
+    return link;
+}
+
+// The image must be built for the box's bootloader, unless it fits every box or is to be
+// patched to fit. Ends the program on a mismatch.
+void CheckIds(SerialLink link, SessionSettings& settings, LoaderVersion version) {
+    const uint32_t boxId = VersionId(version);
+    if (boxId == settings.softwareId || settings.softwareId == UniversalSoftwareId) {
+        return;
+    }
+    if (settings.hardwareType == 1 || settings.hardwareType == 2 || boxId == UnversionedBoxId) {
+        settings.patchImage = 1;
+        return;
+    }
+    if (settings.patchImage == 1) {
+        return;
+    }
+    std::printf("%s (0x%8.8x != 0x%8.8x)\n", messageText(32), settings.softwareId, boxId);
+    ReleaseBox(link, settings.grantedHandshake);
+    ExitProgram(1);
+}
+
+void PrintBootloaderVersion(LoaderVersion version) {
+    std::printf("%s %i.%i\n", messageText(21), version.major, version.minor);
+}
+
+// The banner of a successful update, five lines.
+constexpr std::array<const char*, 5> Banner{"\n\t\t OOO   K   K  !!!\n", "\t\tO   O  K  K   !!!\n",
+                                            "\t\tO   O  K K     !\n", "\t\tO   O  K  K     \n",
+                                            "\t\t OOO   K   K   *\n\n"};
+
+void PrintSuccess(int portNumber) {
+    std::printf("%s%s%s%s%s%s %i)\n\n", Banner[0], Banner[1], Banner[2], Banner[3], Banner[4],
+                messageText(46), portNumber);
+    std::fflush(stdout);
+}
+
+// One box from the opening of the port to the success report. Returns only on success, with
+// the link closed.
+void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char* satelliteAnswer) {
+    SerialLink link = OpenLinkOrExit(settings);
+    AccessBootloader(link, settings, version);
+
+    if (settings.legacyPath == 1) {
+        // The legacy loaders are not asked for a version here: the legacy download reads the
+        // loader's software id and checks the image against it itself.
+        if (LegacyDownload(link, settings.imageName, settings.patchImage) != 0) {
+            ExitProgram(1);
+        }
+    } else {
+        CheckIds(link, settings, version);
+
+        PrintBootloaderVersion(version);
+        PortClearErrors(link);
+        if (version.major == 0xFFFF && version.minor == 0xFFFF) {
+            // From here on the box counts as having the bootloader the image names.
+            version.major = static_cast<int>(settings.softwareId >> 16);
+            version.minor = static_cast<int>(settings.softwareId & 0xFFFF);
+            PrintBootloaderVersion(version);
+        }
+
+        if (settings.satelliteUpdate == 1) {
+            ExitProgram(RequestSatelliteUpdate(link, satelliteAnswer) == 0 ? 0 : 1);
+        }
+
+        const std::size_t row =
+            LookUpLoader(version, settings.hardwareType, settings.softwareId, settings.patchImage);
+        const BootloaderRow& loader = BootloaderTable[row];
+        if (loader.procedure == nullptr) {
+            std::fprintf(stderr, "%s %i.%i\n", messageText(27), version.major, version.minor);
+            if (ReleaseBox(link, settings.grantedHandshake) == 0) {
+                CloseSerialLink(link);
+            }
+            ExitProgram(1);
+        }
+        if (loader.procedure(link, settings.imageName, settings.imageLength, settings.softwareId, 0,
+                             settings.compressedImage, settings.compressInput, DownloadBaudRate,
+                             settings.patchImage, loader.param) != 0) {
+            ExitProgram(1);
+        }
+    }
+
+    PrintSuccess(settings.portNumber);
+    if (settings.beepWhenDone == 1) {
+        ConsoleBeep();
+    }
+    CloseSerialLink(link);
+}
+
+}  // namespace
+
+void UpdateSession(SessionSettings& settings) {
+    if (settings.imageName == nullptr) {
+        PrintUsage(language, serviceMode);
+        ExitProgram(1);
+    }
+    const char* satelliteAnswer = nullptr;
+    if (settings.satelliteUpdate == 1) {
+        satelliteAnswer = SatelliteAnswerOrExit(settings.imageName);
+        settings.hardwareType = SatelliteHardwareType;
+        settings.softwareId = SatelliteSoftwareId;
+    } else {
+        CheckImage(settings);
+    }
+    ApplyImageRules(settings);
+
+    // Everything in settings (patch mode, the ids LookUpLoader wrote) and the version pair carry
+    // over to the next box.
+    LoaderVersion version;
+    for (;;) {
+        UpdateOneBox(settings, version, satelliteAnswer);
+        if (settings.loopMode != 1) {
+            ExitProgram(0);
+        }
+        std::printf("Update another box (y/n)? [y]\n");
+        std::fflush(stdout);
+        if (ReadConsoleChar() == 'n') {
+            ExitProgram(0);
+        }
+    }
+}
+
+int ReleaseBox(SerialLink link, int mode) {
+    if (mode == 0) {
+        // Leave the bootloader's menu, at both speeds the menu may listen at.
+        for (const uint32_t baudRate : {115200u, 38400u}) {
+            if (ChangeBaudRate(link, baudRate) != 1) {
+                CloseSerialLink(link);
+                return 1;
+            }
+            SendTimed(link, "1", SendLimitMs);
+        }
+        return 0;
+    }
+    if (WaitFor(link, "Now start download", 0) != 1) {
+        std::fprintf(stderr, "%s %i\n", messageText(13), static_cast<int>(GetLastErrorValue()));
+        CloseSerialLink(link);
+        return 1;
+    }
+    std::copy(ReleaseBlockHead.begin(), ReleaseBlockHead.end(), ImageBuffer.begin());
+    std::fill(ImageBuffer.begin() + ReleaseBlockHead.size(), ImageBuffer.begin() + ReleaseBlockSize,
+              ReleaseBlockFill);
+    XmodemSendBuffer(link, ReleaseBlockSize);
     return 0;
 }
