@@ -1,12 +1,243 @@
-// Placeholder until this part is built.
+// The image transfer of the legacy loaders: a type byte, optionally an in-place compression, the
+// length, the payload in small checksummed packets that the box acknowledges one by one, and
+// the box's flash erase and programming reports.
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <span>
+
+#include "frontend/messages.h"
+#include "image/compression.h"
+#include "platform/platform.h"
 #include "protocols/procedures.h"
 
-int LegacyTransfer10(SerialLink, uint8_t*, uint32_t, uint32_t&, uint32_t) {
+namespace {
+
+// What tells the three loader generations apart.
+struct TransferVariant {
+    bool compresses;  // state A images are compressed from compressFrom on
+    uint32_t maximumLength;
+};
+constexpr TransferVariant Variant10{false, 0xDC000};
+constexpr TransferVariant Variant11{true, 0x53FFC};
+constexpr TransferVariant Variant12{true, 0x53FFC};
+
+constexpr uint32_t SendLimitMs = 1000;
+constexpr uint32_t TypeReplyLimitMs = 50;
+constexpr uint32_t PacketReplyLimitMs = 1000;
+constexpr uint32_t TransferReportLimitMs = 1000;
+constexpr uint32_t FlashReportLimitMs = 20000;
+constexpr uint32_t RepeatPauseMs = 10;
+
+constexpr uint8_t TypeAccepted = 0xFE;
+constexpr uint8_t PacketAccepted = 0x00;
+constexpr uint8_t TransferDone = 0x04;
+constexpr uint8_t EraseDone = 0x05;
+constexpr uint8_t ProgramDone = 0x06;
+
+constexpr uint8_t PacketMark = 0x55;
+constexpr uint32_t PacketDataMaximum = 253;
+constexpr int RepeatMaximum = 50;
+
+struct TypeByte {
+    uint8_t value;
+    int message;  // printed before the transfer; -1: none
+};
+
+TypeByte TransferTypeByte(LegacyState state) {
+    switch (state) {
+        case LegacyState::A:
+        case LegacyState::S:
+            return {0x55, 39};
+        case LegacyState::R:
+        case LegacyState::C:
+            return {0x66, -1};
+        case LegacyState::F:
+            return {0x77, 40};
+        case LegacyState::B:
+        default:
+            return {0x88, -1};
+    }
+}
+
+// Reads one byte within limitMs. Tells a silent box (false, reason ErrorTimeout) from a failed
+// read (false, the read's reason), which ReadByteTimed alone does not.
+bool ReadReply(SerialLink link, uint8_t& byte, uint32_t limitMs) {
+    SetLastErrorValue(0);
+    if (ReadByteTimed(link, byte, limitMs) == 1) {
+        return true;
+    }
+    if (GetLastErrorValue() == 0) {
+        SetLastErrorValue(ErrorTimeout);
+    }
+    return false;
+}
+
+// Type byte, compression and length. 1 when the box may receive the packets.
+int StartLegacyTransfer(SerialLink link, uint8_t* payload, uint32_t payloadCapacity,
+                        uint32_t& payloadLength, uint32_t compressFrom,
+                        const TransferVariant& variant) {
+    const TypeByte type = TransferTypeByte(LegacyImageState);
+    if (type.message >= 0) {
+        std::printf("%s\n", messageText(type.message));
+        std::fflush(stdout);
+    }
+    if (LegacyImageState == LegacyState::A && variant.compresses) {
+        // The block has room behind the payload, so even a rest that bzip2 cannot shrink fits.
+        if (CompressImageRange(std::span<uint8_t>(payload, payloadCapacity), payloadLength,
+                               compressFrom) != 0) {
+            return 0;
+        }
+    }
+    SleepMs(100);
+
+    // The box answers the type byte only once it is ready; until then the byte is repeated,
+    // without limit. Each try waits on the port for the answer.
+    uint8_t reply = 0;
+    for (;;) {
+        SendTimed(link, &type.value, 1, SendLimitMs);
+        if (ReadReply(link, reply, TypeReplyLimitMs)) {
+            break;
+        }
+        if (GetLastErrorValue() != ErrorTimeout) {
+            // The port itself has failed (the device went away): no answer can come.
+            return 0;
+        }
+    }
+    if (reply != TypeAccepted) {
+        return 0;
+    }
+
+    uint32_t announced = payloadLength;
+    const bool tooLong = payloadLength > variant.maximumLength;
+    if (tooLong) {
+        std::printf("%s=%i, max=%i)\n", messageText(49), static_cast<int>(payloadLength),
+                    static_cast<int>(variant.maximumLength));
+        announced = 0;
+    }
+    const std::array<uint8_t, 3> length{static_cast<uint8_t>(announced >> 16),
+                                        static_cast<uint8_t>(announced >> 8),
+                                        static_cast<uint8_t>(announced)};
+    if (SendTimed(link, length.data(), 3, SendLimitMs) != 1) {
+        return 0;
+    }
+    return tooLong ? 0 : 1;
+}
+
+// The payload in packets of up to 253 bytes, each repeated until the box accepts it (at most
+// 51 sends in a row). 1 when every packet was accepted.
+int SendLegacyPackets(SerialLink link, const uint8_t* payload, uint32_t payloadLength) {
+    std::array<uint8_t, PacketDataMaximum + 4> packet{};
+    uint32_t position = 0;
+    int packetCount = 0;
+    int repeats = 0;
+    while (position < payloadLength) {
+        const uint32_t n = std::min(PacketDataMaximum, payloadLength - position);
+        packet[0] = PacketMark;
+        packet[1] = PacketMark;
+        packet[2] = static_cast<uint8_t>(n + 2);
+        uint8_t sum = 0;
+        for (uint32_t i = 0; i < n; ++i) {
+            packet[3 + i] = payload[position + i];
+            sum = static_cast<uint8_t>(sum + payload[position + i]);
+        }
+        packet[3 + n] = sum;
+
+        for (;;) {
+            if (SendTimed(link, packet.data(), n + 4, SendLimitMs) != 1) {
+                std::printf("\nERROR write packet %d\n", static_cast<int>(GetLastErrorValue()));
+            }
+            uint8_t reply = 0;
+            if (!ReadReply(link, reply, PacketReplyLimitMs)) {
+                std::printf("\nerror read character %d\n", static_cast<int>(GetLastErrorValue()));
+                reply = 0xFF;  // no reply counts as a refusal
+            }
+            if (reply == PacketAccepted) {
+                break;
+            }
+            if (++repeats > RepeatMaximum) {
+                return 0;
+            }
+            PortFlush(link);
+            SleepMs(RepeatPauseMs);
+        }
+        if (packetCount % 10 == 0) {
+            std::printf(".");
+            std::fflush(stdout);
+        }
+        ++packetCount;
+        repeats = 0;
+        position += n;
+    }
     return 1;
 }
-int LegacyTransfer11(SerialLink, uint8_t*, uint32_t, uint32_t&, uint32_t) {
+
+// The box's reports of the end of the transfer, the erase and the programming.
+int AwaitFlashVerdict(SerialLink link) {
+    uint8_t report = 0;
+    if (!ReadReply(link, report, TransferReportLimitMs)) {
+        std::printf("Error, timeout -> good by\n");
+        return 0;
+    }
+    if (report != TransferDone) {
+        std::printf("%s\n", messageText(42));
+        return 0;
+    }
+    std::printf("%s", messageText(41));
+    std::fflush(stdout);
+
+    if (!ReadReply(link, report, FlashReportLimitMs)) {
+        std::printf("Error, timeout -> exit\n");
+        return 0;
+    }
+    if (report != EraseDone) {
+        std::printf("%s: %02x\n", messageText(42), report);
+        return 0;
+    }
+    std::printf("%s", messageText(45));
+    std::fflush(stdout);
+
+    if (!ReadReply(link, report, FlashReportLimitMs)) {
+        std::printf("Error, timeout -> exit\n");
+        return 0;
+    }
+    if (report != ProgramDone) {
+        std::printf("%s\n", messageText(43));
+        return 0;
+    }
+    std::printf("%s\n", messageText(44));
     return 1;
 }
-int LegacyTransfer12(SerialLink, uint8_t*, uint32_t, uint32_t&, uint32_t) {
-    return 1;
+
+int LegacyTransfer(SerialLink link, uint8_t* payload, uint32_t payloadCapacity,
+                   uint32_t& payloadLength, uint32_t compressFrom, const TransferVariant& variant) {
+    if (StartLegacyTransfer(link, payload, payloadCapacity, payloadLength, compressFrom, variant) !=
+        1) {
+        return 1;
+    }
+    if (SendLegacyPackets(link, payload, payloadLength) != 1) {
+        return 1;
+    }
+    // An image for RAM is not flashed: the box sends no reports.
+    if (LegacyImageState == LegacyState::R || LegacyImageState == LegacyState::C) {
+        return 0;
+    }
+    return AwaitFlashVerdict(link) == 1 ? 0 : 1;
+}
+
+}  // namespace
+
+int LegacyTransfer10(SerialLink link, uint8_t* payload, uint32_t payloadCapacity,
+                     uint32_t& payloadLength, uint32_t compressFrom) {
+    return LegacyTransfer(link, payload, payloadCapacity, payloadLength, compressFrom, Variant10);
+}
+
+int LegacyTransfer11(SerialLink link, uint8_t* payload, uint32_t payloadCapacity,
+                     uint32_t& payloadLength, uint32_t compressFrom) {
+    return LegacyTransfer(link, payload, payloadCapacity, payloadLength, compressFrom, Variant11);
+}
+
+int LegacyTransfer12(SerialLink link, uint8_t* payload, uint32_t payloadCapacity,
+                     uint32_t& payloadLength, uint32_t compressFrom) {
+    return LegacyTransfer(link, payload, payloadCapacity, payloadLength, compressFrom, Variant12);
 }
