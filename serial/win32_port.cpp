@@ -1,0 +1,253 @@
+// The serial port on Windows: COM1..COM4 through the Win32 communications API.
+//
+// Reads never wait (ReadIntervalTimeout MAXDWORD, the other read values 0). To wait for input
+// without using the processor, PortWaitReadable switches the read time-outs for one call to the
+// documented "return at once with what is there, else wait up to N ms for the first byte" form
+// (interval and multiplier MAXDWORD, constant N), reads at most one byte that way, and keeps it
+// for the next PortRead. The time-outs are then set back, so every other read stays
+// non-waiting.
+#include <windows.h>
+
+#include <array>
+
+#include "platform/platform.h"
+#include "serial/serial_link.h"
+
+namespace {
+
+// A byte taken by PortWaitReadable and not yet delivered, per open port.
+struct PendingByte {
+    SerialLink link = InvalidLink;
+    bool present = false;
+    uint8_t value = 0;
+};
+std::array<PendingByte, 8> pendingBytes;
+
+PendingByte* PendingFor(SerialLink link, bool create) {
+    for (auto& p : pendingBytes) {
+        if (p.link == link)
+            return &p;
+    }
+    if (!create)
+        return nullptr;
+    for (auto& p : pendingBytes) {
+        if (p.link == InvalidLink) {
+            p = PendingByte{link, false, 0};
+            return &p;
+        }
+    }
+    return nullptr;
+}
+
+HANDLE AsHandle(SerialLink link) {
+    return reinterpret_cast<HANDLE>(link);
+}
+
+void KeepError() {
+    SetLastErrorValue(static_cast<uint32_t>(GetLastError()));
+}
+
+}  // namespace
+
+const char* PortDeviceName(int portNumber) {
+    static const char* const names[] = {"COM1", "COM2", "COM3", "COM4"};
+    if (portNumber < 1 || portNumber > 4)
+        return nullptr;
+    return names[portNumber - 1];
+}
+
+SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
+                          int hardwareHandshake, int evenParity) {
+    const char* name = PortDeviceName(portNumber);
+    if (name == nullptr) {
+        SetLastErrorValue(ErrorBadPort);
+        return InvalidLink;
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        KeepError();
+        return InvalidLink;
+    }
+    auto fail = [&]() {
+        KeepError();
+        CloseHandle(handle);
+        return InvalidLink;
+    };
+
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    if (!GetCommState(handle, &dcb))
+        return fail();
+    const bool handshake = hardwareHandshake == 1 && evenParity != 1;
+    dcb.DCBlength = sizeof(DCB);
+    dcb.BaudRate = baudRate;
+    dcb.fBinary = TRUE;
+    dcb.ByteSize = 8;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fAbortOnError = FALSE;
+    dcb.fParity = evenParity == 1 ? TRUE : FALSE;
+    dcb.Parity = evenParity == 1 ? EVENPARITY : NOPARITY;
+    dcb.fOutxCtsFlow = handshake ? TRUE : FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = handshake ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = handshake ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_DISABLE;
+    if (!SetCommState(handle, &dcb))
+        return fail();
+
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutMultiplier = noWriteTimeout != 0 ? 0 : 1;
+    timeouts.WriteTotalTimeoutConstant = noWriteTimeout != 0 ? 0 : 10;
+    if (!SetCommTimeouts(handle, &timeouts))
+        return fail();
+
+    SleepMs(300);
+    if (!GetCommState(handle, &dcb))
+        return fail();
+
+    auto link = reinterpret_cast<SerialLink>(handle);
+    if (PendingByte* p = PendingFor(link, true))
+        p->present = false;
+    return link;
+}
+
+int ChangeBaudRate(SerialLink link, uint32_t baudRate) {
+    SleepMs(300);
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    if (!GetCommState(AsHandle(link), &dcb)) {
+        KeepError();
+        return 0;
+    }
+    if (dcb.BaudRate == baudRate)
+        return 1;
+    dcb.BaudRate = baudRate;
+    if (!SetCommState(AsHandle(link), &dcb)) {
+        KeepError();
+        return 0;
+    }
+    SleepMs(500);
+    return 1;
+}
+
+void CloseSerialLink(SerialLink link) {
+    if (link == InvalidLink)
+        return;
+    if (PendingByte* p = PendingFor(link, false))
+        *p = PendingByte{};
+    CloseHandle(AsHandle(link));
+}
+
+int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) {
+    got = 0;
+    if (maximum == 0)
+        return 1;
+    PendingByte* pending = PendingFor(link, false);
+    if (pending != nullptr && pending->present) {
+        buffer[0] = pending->value;
+        pending->present = false;
+        got = 1;
+        ++buffer;
+        --maximum;
+        if (maximum == 0)
+            return 1;
+    }
+    DWORD count = 0;
+    if (!ReadFile(AsHandle(link), buffer, maximum, &count, nullptr)) {
+        if (got > 0)
+            return 1;  // deliver the kept byte; the error shows on the next read
+        const DWORD error = GetLastError();
+        SetLastErrorValue(error == ERROR_OPERATION_ABORTED || error == ERROR_INVALID_HANDLE ||
+                                  error == ERROR_BAD_COMMAND || error == ERROR_ACCESS_DENIED
+                              ? ErrorOperationAborted
+                              : static_cast<uint32_t>(error));
+        return 0;
+    }
+    got += count;
+    return 1;
+}
+
+int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& written) {
+    DWORD count = 0;
+    const BOOL ok = WriteFile(AsHandle(link), data, length, &count, nullptr);
+    written = count;
+    if (!ok) {
+        KeepError();
+        return 0;
+    }
+    if (count < length) {
+        // The port's write limit cut the call short.
+        SetLastErrorValue(ErrorCounterTimeout);
+        return 0;
+    }
+    return 1;
+}
+
+int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
+    PendingByte* pending = PendingFor(link, true);
+    if (pending == nullptr)
+        return 1;  // no room to keep a byte: let the caller read
+    if (pending->present)
+        return 1;
+    HANDLE handle = AsHandle(link);
+    COMMTIMEOUTS saved{};
+    if (!GetCommTimeouts(handle, &saved))
+        return 1;
+    uint32_t remaining = timeoutMs;
+    for (;;) {
+        // A wait longer than MAXDWORD - 1 ms is made in pieces; WaitForever never ends by itself.
+        const uint32_t piece = remaining > 0x7FFFFFFFu ? 0x7FFFFFFFu : remaining;
+        COMMTIMEOUTS waiting = saved;
+        waiting.ReadIntervalTimeout = MAXDWORD;
+        waiting.ReadTotalTimeoutMultiplier = MAXDWORD;
+        waiting.ReadTotalTimeoutConstant = piece == 0 ? 1 : piece;
+        if (!SetCommTimeouts(handle, &waiting))
+            return 1;
+        uint8_t byte = 0;
+        DWORD count = 0;
+        const BOOL ok = ReadFile(handle, &byte, 1, &count, nullptr);
+        SetCommTimeouts(handle, &saved);
+        if (!ok)
+            return 1;  // the next PortRead reports the failure
+        if (count == 1) {
+            pending->value = byte;
+            pending->present = true;
+            return 1;
+        }
+        if (timeoutMs != WaitForever) {
+            remaining -= piece;
+            if (remaining == 0)
+                return 0;
+        }
+    }
+}
+
+void PortClearErrors(SerialLink link) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    ClearCommError(AsHandle(link), &errors, &status);
+}
+
+void PortSetWriteLimits(SerialLink link, uint32_t multiplierMs, uint32_t constantMs) {
+    COMMTIMEOUTS timeouts{};
+    GetCommTimeouts(AsHandle(link), &timeouts);
+    timeouts.WriteTotalTimeoutMultiplier = multiplierMs;
+    timeouts.WriteTotalTimeoutConstant = constantMs;
+    SetCommTimeouts(AsHandle(link), &timeouts);
+}
+
+int PortFlush(SerialLink link) {
+    if (!FlushFileBuffers(AsHandle(link))) {
+        KeepError();
+        return 0;
+    }
+    return 1;
+}
