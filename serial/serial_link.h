@@ -19,6 +19,8 @@ inline constexpr uint32_t ErrorFlashIdMismatch = 0x20000005;  // flash ids do no
 inline constexpr uint32_t ErrorCodeOverflow = 0x20000006;     // encoder could not place a code
 inline constexpr uint32_t ErrorBoxErrorText = 0x20000007;     // the box sent "ERROR:"
 inline constexpr uint32_t ErrorBoxStop = 0x20000008;          // the box sent "STOP"
+// An image could not be compressed; the compression has printed its reason.
+inline constexpr uint32_t ErrorCompressionFailed = 0x20000003;
 
 // Platform error values that callers act on, with the same numbers on every platform.
 inline constexpr uint32_t ErrorCounterTimeout = 1121;   // the port's own write limit expired
