@@ -1,19 +1,136 @@
-// Placeholder until this part is built.
+// The menu-driven 2.x to 4.x bootloaders: answer the menu, check the image size against the
+// loader's flash, choose the encoded or the compressed download, send the image and wait until
+// the box has programmed its flash. Every failure closes the port exactly once.
 #include <cstdio>
+
+#include "frontend/messages.h"
+#include "platform/platform.h"
 #include "protocols/procedures.h"
 
-int DownloadLoader20(SerialLink, const char*, uint32_t, uint32_t, int, int, int, uint32_t, int,
-                     int) {
-    std::printf("Function not yet available\n");
+namespace {
+
+constexpr int MessageWriteFileError = 8;
+constexpr int MessageDone = 10;
+constexpr int MessageProgramming = 11;
+constexpr int MessageStartDownload = 12;
+constexpr int MessageWaitForError = 13;
+
+constexpr uint32_t MenuBaudRate = 115200;
+constexpr uint32_t SendLimitMs = 1000;
+constexpr uint32_t TransferLimitMs = 120000;
+constexpr uint32_t PauseMs = 500;
+
+// What sets one menu loader apart from the others.
+struct MenuLoader {
+    uint32_t sizeLimit;       // largest payload the loader's flash takes
+    const char* versionLine;  // second line of the size refusal
+    bool encodedEntry;        // offers the encoded download "3"
+    int compressedType;       // container type of the compressed download
+    bool passesSoftwareId;    // the container carries the image's software id
+};
+
+constexpr MenuLoader Loader20{0x1D0000, "supported by bootloader version 2.0!\n", true, 2, false};
+constexpr MenuLoader Loader42{0x1C0000, "supported by bootloader version 4.x!\n", false, 4, true};
+constexpr MenuLoader Loader46{0x1C0000, "supported by bootloader version 4.x!\n", false, 5, true};
+
+int FailWith(SerialLink link, int message) {
+    std::fprintf(stderr, "%s %i\n", messageText(message), static_cast<int>(GetLastErrorValue()));
+    CloseSerialLink(link);
     return 1;
 }
-int DownloadLoader42(SerialLink, const char*, uint32_t, uint32_t, int, int, int, uint32_t, int,
-                     int) {
-    std::printf("Function not yet available\n");
-    return 1;
+
+int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageName,
+                  uint32_t imageLength, uint32_t softwareId, int quitRequest, int compressedImage,
+                  int compressInput, int patchImage) {
+    if (!WaitFor(link, "choice!:", 0)) {
+        return FailWith(link, MessageWaitForError);
+    }
+    if (!ChangeBaudRate(link, MenuBaudRate)) {
+        CloseSerialLink(link);
+        return 1;
+    }
+    if (quitRequest != 0) {
+        SendTimed(link, "1", SendLimitMs);
+        CloseSerialLink(link);
+        return 0;
+    }
+
+    // The payload length; an image length below 8 wraps around and is refused here.
+    const uint32_t payloadLength = imageLength - 8;
+    if (payloadLength > loader.sizeLimit) {
+        std::fprintf(stderr, "\n\nThe image size of %li bytes exceeds the limit of %li bytes \n",
+                     static_cast<long>(payloadLength), static_cast<long>(loader.sizeLimit));
+        std::fputs(loader.versionLine, stderr);
+        std::fputs("Try to restart the application and abort.\n\n", stderr);
+        SendTimed(link, "1", SendLimitMs);
+        CloseSerialLink(link);
+        return 1;
+    }
+    SleepMs(PauseMs);
+
+    const char* entry = "7";
+    if (compressedImage == 0) {
+        if (loader.encodedEntry) {
+            entry = "3";
+        } else {
+            compressInput = 1;  // an uncompressed image is always compressed before it is sent
+        }
+    }
+    if (!SendTimed(link, entry, SendLimitMs)) {
+        return FailWith(link, MessageWriteFileError);
+    }
+    if (!WaitFor(link, "file:", 0)) {
+        return FailWith(link, MessageWaitForError);
+    }
+    SleepMs(PauseMs);
+    std::printf("%s\n", messageText(MessageStartDownload));
+    std::fflush(stdout);
+
+    int sent = 0;
+    if (compressInput != 0) {
+        sent = SendCompressedImage(link, imageName, loader.compressedType,
+                                   loader.passesSoftwareId ? softwareId : 0, TransferLimitMs, 1, 0,
+                                   patchImage);
+    } else {
+        // With -2 alone the file is a ready container and goes out unchanged.
+        sent =
+            SendImageBlocks(link, imageName, TransferLimitMs, 1, compressedImage == 0 ? 1 : 0, 0);
+    }
+    if (!sent) {
+        ReportTransferFailure(link, GetLastErrorValue());
+        return 1;
+    }
+
+    std::printf("%s\n", messageText(MessageDone));
+    std::printf("%s", messageText(MessageProgramming));
+    std::fflush(stdout);
+    if (!WaitFor(link, "finished!", 0)) {
+        return FailWith(link, MessageWaitForError);
+    }
+    std::printf("%s\n", messageText(MessageDone));
+    std::fflush(stdout);
+    return 0;
 }
-int DownloadLoader46(SerialLink, const char*, uint32_t, uint32_t, int, int, int, uint32_t, int,
-                     int) {
-    std::printf("Function not yet available\n");
-    return 1;
+
+}  // namespace
+
+int DownloadLoader20(SerialLink link, const char* imageName, uint32_t imageLength,
+                     uint32_t softwareId, int quitRequest, int compressedImage, int compressInput,
+                     uint32_t /*baudRate*/, int patchImage, int /*param*/) {
+    return RunMenuLoader(Loader20, link, imageName, imageLength, softwareId, quitRequest,
+                         compressedImage, compressInput, patchImage);
+}
+
+int DownloadLoader42(SerialLink link, const char* imageName, uint32_t imageLength,
+                     uint32_t softwareId, int quitRequest, int compressedImage, int compressInput,
+                     uint32_t /*baudRate*/, int patchImage, int /*param*/) {
+    return RunMenuLoader(Loader42, link, imageName, imageLength, softwareId, quitRequest,
+                         compressedImage, compressInput, patchImage);
+}
+
+int DownloadLoader46(SerialLink link, const char* imageName, uint32_t imageLength,
+                     uint32_t softwareId, int quitRequest, int compressedImage, int compressInput,
+                     uint32_t /*baudRate*/, int patchImage, int /*param*/) {
+    return RunMenuLoader(Loader46, link, imageName, imageLength, softwareId, quitRequest,
+                         compressedImage, compressInput, patchImage);
 }
