@@ -4,7 +4,6 @@
 
 #include <bzlib.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -143,17 +142,24 @@ int CompressImageRange(std::span<uint8_t> buffer, uint32_t& length, uint32_t off
         std::printf("memory Error...\n");
         return 1;
     }
-    // The compressor may use only what fits at `offset`, so a result too large for the
-    // caller's block fails with the library's "output buffer full".
-    const size_t room = buffer.size() - offset;
-    uint32_t compressedLength = static_cast<uint32_t>(std::min<size_t>(ScratchSize, room));
-    int rc = Compress(scratch.get(), compressedLength, buffer.data() + offset, length - offset);
+    uint32_t compressedLength = ScratchSize;
+    // An empty range may sit at the very end of (or be) an empty block; the library wants a
+    // real source address even for no bytes.
+    static const uint8_t noBytes = 0;
+    const uint8_t* source = offset == length ? &noBytes : buffer.data() + offset;
+    int rc = Compress(scratch.get(), compressedLength, source, length - offset);
     if (rc != BZ_OK) {
         std::printf("error compressing file %d\n", rc);
         return 1;
     }
     if (compressedLength == 0) {
         std::printf("bzip image is zero -> error\n");
+        return 1;
+    }
+    // The result goes back into the caller's block; what does not fit there is reported as
+    // the library reports a full output buffer.
+    if (compressedLength > buffer.size() - offset) {
+        std::printf("error compressing file %d\n", BZ_OUTBUFF_FULL);
         return 1;
     }
     std::memcpy(buffer.data() + offset, scratch.get(), compressedLength);
