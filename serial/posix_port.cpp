@@ -1,29 +1,346 @@
-// Placeholder until this part is built.
+// The serial port on POSIX: port n is the terminal device named by the environment variable
+// COMn (default /dev/ttyS0 .. /dev/ttyS3), configured raw through termios.
+//
+// The link's behaviour is the same as on every other platform: reads never wait, writes stop at
+// a deadline of (multiplier * length + constant) ms and then report ErrorCounterTimeout, and a
+// device that went away makes a read fail with ErrorOperationAborted.
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
 #include "serial/serial_link.h"
 
-SerialLink OpenSerialLink(int, uint32_t, int, int, int) {
-    return InvalidLink;
-}
-int ChangeBaudRate(SerialLink, uint32_t) {
-    return 0;
-}
-void CloseSerialLink(SerialLink) {}
-const char* PortDeviceName(int) {
+namespace {
+
+// ---- Write limits of the open links ---------------------------------------------------------
+// The port driver keeps no write time-outs on POSIX, so the limits of each open link live here.
+
+struct WriteLimits {
+    int fd = -1;
+    uint32_t multiplierMs = 0;
+    uint32_t constantMs = 0;
+};
+
+std::array<WriteLimits, 16> writeLimits{};
+
+WriteLimits* FindLimits(int fd) {
+    for (auto& entry : writeLimits) {
+        if (entry.fd == fd) {
+            return &entry;
+        }
+    }
     return nullptr;
 }
-int PortRead(SerialLink, uint8_t*, uint32_t, uint32_t& got) {
+
+bool AddLimits(int fd, uint32_t multiplierMs, uint32_t constantMs) {
+    WriteLimits* entry = FindLimits(fd);
+    if (entry == nullptr) {
+        entry = FindLimits(-1);
+    }
+    if (entry == nullptr) {
+        return false;
+    }
+    *entry = {fd, multiplierMs, constantMs};
+    return true;
+}
+
+void RemoveLimits(int fd) {
+    if (WriteLimits* entry = FindLimits(fd)) {
+        *entry = {};
+    }
+}
+
+// ---- Settings ---------------------------------------------------------------------------
+
+struct SpeedCode {
+    uint32_t baud;
+    speed_t code;
+};
+
+constexpr SpeedCode speedCodes[] = {
+    {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},
+    {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
+};
+
+// The termios code of a speed; false for a speed the terminal interface has no code for.
+bool SpeedFor(uint32_t baud, speed_t& code) {
+    for (const auto& entry : speedCodes) {
+        if (entry.baud == baud) {
+            code = entry.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+void SetLineSettings(termios& settings, speed_t speed, bool flowControl, bool evenParity) {
+    // Raw bytes both ways: no break, parity-mark, stripping, line-end or XON/XOFF handling on
+    // input, no output processing, no echo, no line editing and no signal characters.
+    settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                               ICRNL | IXON | IXOFF | IXANY | INPCK | IGNPAR);
+    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    // 8 data bits, one stop bit, receiver on, modem status lines ignored.
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS);
+    settings.c_cflag |= CS8 | CREAD | CLOCAL;
+    if (evenParity) {
+        settings.c_cflag |= PARENB;
+        settings.c_iflag |= INPCK;
+    }
+    if (flowControl) {
+        settings.c_cflag |= CRTSCTS;
+    }
+    // One byte satisfies a read, and the descriptor is non-blocking: a read without input
+    // fails with EAGAIN at once, and a read that returns 0 means the line was hung up.
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    cfsetispeed(&settings, speed);
+    cfsetospeed(&settings, speed);
+}
+
+// Raises or drops the modem control lines DTR and RTS. A device without modem lines (a
+// pseudo-terminal) refuses the call, which is not a failure.
+bool SetModemLines(int fd, bool raise) {
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    if (ioctl(fd, raise ? TIOCMBIS : TIOCMBIC, &lines) == 0) {
+        return true;
+    }
+    return errno == ENOTTY || errno == EINVAL;
+}
+
+SerialLink FailOpen(int fd, int error) {
+    RemoveLimits(fd);
+    close(fd);
+    SetLastErrorValue(static_cast<uint32_t>(error));
+    return InvalidLink;
+}
+
+}  // namespace
+
+const char* PortDeviceName(int portNumber) {
+    static constexpr const char* variables[] = {"COM1", "COM2", "COM3", "COM4"};
+    static constexpr const char* defaults[] = {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2",
+                                               "/dev/ttyS3"};
+    if (portNumber < 1 || portNumber > 4) {
+        return nullptr;
+    }
+    const char* name = std::getenv(variables[portNumber - 1]);
+    if (name == nullptr || *name == '\0') {
+        return defaults[portNumber - 1];
+    }
+    return name;
+}
+
+SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
+                          int hardwareHandshake, int evenParity) {
+    const char* name = PortDeviceName(portNumber);
+    if (name == nullptr) {
+        SetLastErrorValue(ErrorBadPort);
+        return InvalidLink;
+    }
+    speed_t speed = 0;
+    if (!SpeedFor(baudRate, speed)) {
+        SetLastErrorValue(EINVAL);
+        return InvalidLink;
+    }
+    // Never the controlling terminal; non-blocking so that reads return at once.
+    const int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        SetLastErrorValue(static_cast<uint32_t>(errno));
+        return InvalidLink;
+    }
+    // Exclusive use: TIOCEXCL keeps other programs from opening the device (except root), and
+    // the lock makes a second program fail in every case.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno != EOPNOTSUPP) {
+        return FailOpen(fd, errno == EWOULDBLOCK ? EBUSY : errno);
+    }
+    if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
+        return FailOpen(fd, errno);
+    }
+    if (!AddLimits(fd, noWriteTimeout != 0 ? 0 : 1, noWriteTimeout != 0 ? 0 : 10)) {
+        return FailOpen(fd, EMFILE);
+    }
+
+    termios settings{};
+    if (tcgetattr(fd, &settings) != 0) {
+        return FailOpen(fd, errno);
+    }
+    const bool flowControl = hardwareHandshake == 1 && evenParity != 1;
+    SetLineSettings(settings, speed, flowControl, evenParity == 1);
+    if (tcsetattr(fd, TCSANOW, &settings) != 0) {
+        return FailOpen(fd, errno);
+    }
+    if (!SetModemLines(fd, flowControl)) {
+        return FailOpen(fd, errno);
+    }
+
+    SleepMs(300);
+    if (tcgetattr(fd, &settings) != 0) {
+        return FailOpen(fd, errno);
+    }
+    return fd;
+}
+
+int ChangeBaudRate(SerialLink link, uint32_t baudRate) {
+    const int fd = static_cast<int>(link);
+    SleepMs(300);
+    termios settings{};
+    if (tcgetattr(fd, &settings) != 0) {
+        SetLastErrorValue(static_cast<uint32_t>(errno));
+        return 0;
+    }
+    speed_t speed = 0;
+    if (!SpeedFor(baudRate, speed)) {
+        SetLastErrorValue(EINVAL);
+        return 0;
+    }
+    if (cfgetospeed(&settings) == speed && cfgetispeed(&settings) == speed) {
+        return 1;
+    }
+    cfsetispeed(&settings, speed);
+    cfsetospeed(&settings, speed);
+    if (tcsetattr(fd, TCSANOW, &settings) != 0) {
+        SetLastErrorValue(static_cast<uint32_t>(errno));
+        return 0;
+    }
+    SleepMs(500);
+    return 1;
+}
+
+void CloseSerialLink(SerialLink link) {
+    if (link == InvalidLink) {
+        return;
+    }
+    const int fd = static_cast<int>(link);
+    RemoveLimits(fd);
+    // Give the device free for other programs; the lock goes with the descriptor.
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+}
+
+int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) {
     got = 0;
-    return 0;
+    if (maximum == 0) {
+        return 1;
+    }
+    for (;;) {
+        const ssize_t n = read(static_cast<int>(link), buffer, maximum);
+        if (n > 0) {
+            got = static_cast<uint32_t>(n);
+            return 1;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return 1;  // nothing has arrived
+        }
+        // End of input on a terminal (hang-up) or an I/O error of a device that went away.
+        if (n == 0 || errno == EIO || errno == ENXIO || errno == ENODEV) {
+            SetLastErrorValue(ErrorOperationAborted);
+        } else {
+            SetLastErrorValue(static_cast<uint32_t>(errno));
+        }
+        return 0;
+    }
 }
-int PortWrite(SerialLink, const uint8_t*, uint32_t, uint32_t& written) {
+
+int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& written) {
     written = 0;
-    return 0;
+    const int fd = static_cast<int>(link);
+    const WriteLimits* limits = FindLimits(fd);
+    const bool limited =
+        limits != nullptr && (limits->multiplierMs != 0 || limits->constantMs != 0);
+    uint64_t budget = 0;
+    if (limited) {
+        budget = static_cast<uint64_t>(limits->multiplierMs) * length + limits->constantMs;
+        if (budget > INT_MAX) {
+            budget = INT_MAX;
+        }
+    }
+    const uint32_t start = ClockMs();
+    while (written < length) {
+        const ssize_t n = write(fd, data + written, length - written);
+        if (n > 0) {
+            written += static_cast<uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            SetLastErrorValue(static_cast<uint32_t>(errno));
+            return 0;
+        }
+        // The output queue is full (the line is slow or held back by flow control): wait for
+        // room until the deadline of this call.
+        int timeout = -1;
+        if (limited) {
+            const uint32_t elapsed = ElapsedMs(start);
+            if (elapsed >= budget) {
+                SetLastErrorValue(ErrorCounterTimeout);
+                return 0;
+            }
+            timeout = static_cast<int>(budget - elapsed);
+        }
+        pollfd entry{fd, POLLOUT, 0};
+        poll(&entry, 1, timeout);
+    }
+    return 1;
 }
-int PortWaitReadable(SerialLink, uint32_t) {
-    return 0;
+
+int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
+    const uint32_t start = ClockMs();
+    for (;;) {
+        int timeout = -1;
+        if (timeoutMs != WaitForever) {
+            const uint32_t elapsed = ElapsedMs(start);
+            const uint32_t left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+            timeout = left > INT_MAX ? INT_MAX : static_cast<int>(left);
+        }
+        pollfd entry{static_cast<int>(link), POLLIN, 0};
+        const int ready = poll(&entry, 1, timeout);
+        if (ready > 0) {
+            // Input, or a hang-up or error that the next read reports.
+            return 1;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return 1;  // let the next read report what is wrong with the descriptor
+        }
+        if (timeoutMs != WaitForever && ElapsedMs(start) >= timeoutMs) {
+            return 0;
+        }
+    }
 }
-void PortClearErrors(SerialLink) {}
-void PortSetWriteLimits(SerialLink, uint32_t, uint32_t) {}
-int PortFlush(SerialLink) {
-    return 0;
+
+void PortClearErrors(SerialLink) {
+    // Terminal devices keep no error state that blocks the line: parity and framing errors
+    // arrive as bytes. Flushing here would throw received data away.
+}
+
+void PortSetWriteLimits(SerialLink link, uint32_t multiplierMs, uint32_t constantMs) {
+    if (WriteLimits* entry = FindLimits(static_cast<int>(link))) {
+        entry->multiplierMs = multiplierMs;
+        entry->constantMs = constantMs;
+    }
+}
+
+int PortFlush(SerialLink link) {
+    while (tcdrain(static_cast<int>(link)) != 0) {
+        if (errno != EINTR) {
+            SetLastErrorValue(static_cast<uint32_t>(errno));
+            return 0;
+        }
+    }
+    return 1;
 }
