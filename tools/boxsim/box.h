@@ -29,7 +29,25 @@ struct BoxOptions {
     bool Has(const std::string& name) const { return extra.count(name) != 0; }
     int Major() const;
     int Minor() const;
+
+    // What kind of access the box plays (with the options that force a kind):
+    // a legacy loader (10.0-12.3, --legacy, --legacy-id) wants "pelmorant" or "stravinol";
+    // boxes of the synchronising hardware types and the 4.11-4.13 loaders run the digit
+    // synchronisation (--sync, --no-granted, --no-sync force it on or off); the synchronising
+    // hardware types also answer "granted".
+    bool Legacy() const;
+    bool Synchronises() const;
+    bool AnswersGranted() const;
+    // Limit for each wait in the middle of a conversation (--step-timeout, default 30000 ms).
+    int StepTimeoutMs() const;
 };
+
+// Bytes as readable text for the log: printable ASCII as is, others as \r, \n or \xHH.
+std::string PrintableBytes(std::string_view bytes);
+
+// Makes SIGTERM, SIGINT and SIGHUP end the box's waits: every BoxLine read and write returns
+// as after a hang-up, so that boxsim can clean up (symlink) and report what it saw.
+void BoxStopOnSignals();
 
 class BoxLine {
   public:
@@ -65,12 +83,19 @@ class BoxLine {
     void Send(std::string_view bytes);
     void Send(const std::vector<uint8_t>& bytes);
     void SendByte(uint8_t byte);
+    // Waits up to limitMs until the program has read everything the box sent (closing the
+    // line would throw away what is still waiting on the program's side).
+    void AwaitDelivery(int limitMs);
 
     // Logging on standard error with the prefix "boxsim: ".
     void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // A protocol violation: logged, remembered, and makes boxsim exit non-zero.
     void Violation(const char* format, ...) __attribute__((format(printf, 2, 3)));
     bool Violated() const { return violated_; }
+    // True once the program hung up or boxsim was asked to stop (BoxStopOnSignals).
+    bool Ended() const { return ended_; }
+    // Bytes received from the program so far (0: the program never came).
+    uint64_t BytesReceived() const { return bytesReceived_; }
 
     // Writes `data` to options.savePath, if one was given.
     void Save(const BoxOptions& options, const std::vector<uint8_t>& data);
@@ -81,12 +106,30 @@ class BoxLine {
     void MarkReplySent();
 
   private:
+    // Fetches what the program has sent into inbox_; 1 when bytes came, -1 time-out, -2 ended.
+    int Fill(int timeoutMs);
+    bool WriteAll(const uint8_t* data, size_t length);
+    void NoteSpeeds(bool garbled, uint32_t programBaud, const char* direction);
+
+    struct Arrival {
+        uint8_t byte;
+        uint32_t programBaud;  // the program's speed when the byte was taken from the line
+        double atMs;
+    };
+
     int master_ = -1;
     int slave_ = -1;  // kept open so that the line does not hang up between program runs
     std::string slavePath_;
+    std::string linkPath_;  // symlink made by Open, removed again by the destructor
     uint32_t boxBaud_ = 115200;
     bool pace_ = false;
     bool violated_ = false;
+    bool ended_ = false;
+    bool garbling_ = false;  // speeds differed at the last byte (logged once per change)
+    uint64_t bytesReceived_ = 0;
+    double nextSlotMs_ = 0;  // with pacing: when the line is free for the next byte
+    std::vector<Arrival> inbox_;
+    size_t inboxPos_ = 0;
     double replySentAt_ = -1;
     std::vector<double> latencies_;
 };
