@@ -47,8 +47,9 @@ struct TypeByte {
 TypeByte TransferTypeByte(LegacyState state) {
     switch (state) {
         case LegacyState::A:
-        case LegacyState::S:
             return {0x55, 39};
+        case LegacyState::S:
+            return {0x99, 39};
         case LegacyState::R:
         case LegacyState::C:
             return {0x66, -1};

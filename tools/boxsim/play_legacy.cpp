@@ -16,8 +16,6 @@
 //   --ignore-type N      leave the first N type bytes unanswered
 //   --type-reply B       answer the type byte with B instead of 0xFE
 //   --expect-type B      the type byte the program must send
-//   --image-type L       the -t letter of the run (A by default for type 0x55): decides
-//                        whether the image must come compressed
 //   --expect-length N    the length the program must announce (0: it refuses the image)
 //   --expect FILE        PAD image whose payload the box must end up with
 //   --refuse-packet K --refusals N [--refusal-byte B]
@@ -316,13 +314,11 @@ bool PlayPackets(LegacyBox& box) {
     return true;
 }
 
-// Whether the program must have compressed the image: an application image (type 0x55, letter
-// A) for an 11.x or 12.x loader.
+// Whether the program must have compressed the image: an application image for flash (type
+// 0x55) sent to an 11.x or 12.x loader.
 bool ExpectsCompression(const LegacyBox& box) {
     const uint32_t major = box.softwareId >> 16;
-    const std::string letter = box.options.Get("image-type", "A");
-    return (major == 11 || major == 12) && box.type == FlashImageType &&
-           (letter == "A" || letter == "a");
+    return (major == 11 || major == 12) && box.type == FlashImageType;
 }
 
 // Restores the image the program compressed; false on a broken stream.
