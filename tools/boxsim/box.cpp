@@ -513,11 +513,17 @@ void BoxLine::SendByte(uint8_t byte) {
 }
 
 void BoxLine::AwaitDelivery(int limitMs) {
+    // What the box wrote reaches the program's input queue a moment later (the kernel hands it
+    // over in the background), so the queue must be seen empty twice, 20 ms apart.
     const double deadline = NowMs() + limitMs;
     int waiting = 0;
-    while (slave_ >= 0 && !stopRequested && ioctl(slave_, TIOCINQ, &waiting) == 0 && waiting > 0 &&
-           NowMs() < deadline) {
-        SleepUntilMs(NowMs() + 10);
+    int emptyChecks = 0;
+    while (slave_ >= 0 && !stopRequested && emptyChecks < 2 && NowMs() < deadline) {
+        SleepUntilMs(NowMs() + 20);
+        if (ioctl(slave_, TIOCINQ, &waiting) != 0) {
+            return;
+        }
+        emptyChecks = waiting == 0 ? emptyChecks + 1 : 0;
     }
     if (waiting > 0) {
         Log("%d bytes sent were not read by the program", waiting);

@@ -272,7 +272,7 @@ int main(int argc, char** argv) {
     } else if (played < boxes && !options.Has("silent")) {
         status = ExitEnded;
     }
-    line.AwaitDelivery(1000);
+    line.AwaitDelivery(3000);
     line.Log("%ld of %ld boxes played; exit status %d", played, boxes, status);
     return status;
 }
