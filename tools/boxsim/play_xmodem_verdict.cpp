@@ -6,13 +6,16 @@
 //                     manipulated: the line the box sends after the transfer
 //   --verdict-crlf    send the success line with CR LF instead of LF CR (the program must not
 //                     take it), then listen until the line falls silent for --hold MS
-//   --xmodem-fail     make the program's transfer fail: after the first NAK the box stops
-//                     reading and floods the line with CAN bytes, each of which makes the program
-//                     repeat its block, until the program's writes run into the port's write
-//                     limit; then the box reads what piled up and sends its verdict all the same
+//   --xmodem-fail PATH
+//                     make the program's transfer fail and send the verdict all the same: the
+//                     box removes the image file PATH just before its prompt, so the program's
+//                     X-modem sender cannot open it. (Over a pseudo-terminal the line itself
+//                     cannot make the sender fail without hanging up, and after a hang-up no
+//                     verdict could reach the program.)
 //   --save FILE       the image received (the PAD image, without the filler of the last block)
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -26,9 +29,7 @@ constexpr uint8_t Soh = 0x01;
 constexpr uint8_t Eot = 0x04;
 constexpr uint8_t Ack = 0x06;
 constexpr uint8_t Nak = 0x15;
-constexpr uint8_t Can = 0x18;
 constexpr int NakIntervalMs = 3000;
-constexpr int CanStormBytes = 3000;
 
 struct Verdict {
     std::string_view name;
@@ -131,16 +132,17 @@ bool ReceiveXmodem(BoxLine& line, const BoxOptions& options, std::vector<uint8_t
     }
 }
 
-// The transfer that the program cannot finish: the box takes block 1's request, then stops
-// reading and sends CAN after CAN. Each one makes the program repeat its 132-byte block until
-// the line's buffers are full and its writes expire. Afterwards the box reads what piled up.
-void FloodWithCancels(BoxLine& line) {
+// The transfer that the program cannot begin: its image file is gone. The box asks for the
+// transfer as usual and makes sure that nothing comes.
+bool AwaitNoTransfer(BoxLine& line) {
     line.SendByte(Nak);
-    line.Send(std::string(CanStormBytes, static_cast<char>(Can)));
-    line.Log("X-modem: %d CAN bytes sent, not reading", CanStormBytes);
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-    const std::vector<uint8_t> piled = line.DrainQuiet(500);
-    line.Log("X-modem: %zu bytes had piled up from the program", piled.size());
+    const std::vector<uint8_t> got = line.DrainQuiet(2000);
+    if (!got.empty()) {
+        line.Violation("X-modem: %zu bytes came although the image was removed", got.size());
+        return false;
+    }
+    line.Log("X-modem: nothing came, as expected");
+    return true;
 }
 
 }  // namespace
@@ -160,13 +162,24 @@ int PlayXmodemVerdict(BoxLine& line, const BoxOptions& options) {
         return 1;
     }
 
+    const std::string removePath = options.Get("xmodem-fail");
+    if (!removePath.empty()) {
+        if (std::remove(removePath.c_str()) != 0) {
+            line.Violation("cannot remove %s", removePath.c_str());
+            return 1;
+        }
+        line.Log("image %s removed", removePath.c_str());
+    }
     line.Send("\r\nLoader " + options.version +
               "\r\nPlease start transfer with X modem protocol.\r\n");
     // Give the program time to take the prompt, so that the request is not read with it.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
-    if (options.Has("xmodem-fail")) {
-        FloodWithCancels(line);
+    if (!removePath.empty()) {
+        if (!AwaitNoTransfer(line)) {
+            return 1;
+        }
+        line.Send("\r\nNo data\r\n");
     } else {
         std::vector<uint8_t> data;
         if (!ReceiveXmodem(line, options, data)) {
