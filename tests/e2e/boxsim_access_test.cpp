@@ -23,6 +23,7 @@
 #include "serial/serial_link.h"
 #include "tests/support/boxsim_runner.h"
 #include "tests/support/pad_builder.h"
+#include "tools/boxsim/box.h"
 
 namespace {
 
@@ -518,6 +519,104 @@ TEST(BoxsimProgram, UsageErrorsEndWithStatusTwo) {
     BoxSim help;
     EXPECT_FALSE(help.Start({"--help"}));  // the usage text is no terminal path
     EXPECT_EQ(help.Wait(5000), 0);
+}
+
+// ---- The box's line, in process
+// ------------------------------------------------------------------
+
+class BoxLineTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        options.baudRate = 115200;
+        ASSERT_TRUE(line.Open(options));
+        ASSERT_TRUE(program.Open(line.SlavePath(), 115200));
+    }
+    void ProgramSends(const std::string& bytes) { program.Send(bytes); }
+
+    BoxOptions options;
+    BoxLine line;
+    ProgramSide program;
+};
+
+TEST_F(BoxLineTest, SeesTheProgramsSpeedAndFlowControl) {
+    EXPECT_EQ(line.ProgramBaud(), 115200u);
+    EXPECT_FALSE(line.ProgramRtsCts());
+    program.SetBaud(9600);
+    EXPECT_EQ(line.ProgramBaud(), 9600u);
+    ProgramSide second;
+    ASSERT_TRUE(second.Open(line.SlavePath(), 38400, true));
+    EXPECT_EQ(line.ProgramBaud(), 38400u);
+    EXPECT_TRUE(line.ProgramRtsCts());
+}
+
+TEST_F(BoxLineTest, GarblesBothWaysWhileTheSpeedsDiffer) {
+    program.SetBaud(38400);
+    ProgramSends("A");
+    EXPECT_EQ(line.ReadByte(500), 'A' ^ 0xA5);
+    line.Send("ok");
+    EXPECT_EQ(program.ReadCount(2, 500), Garbled("ok"));
+    program.SetBaud(115200);
+    ProgramSends("C");
+    EXPECT_EQ(line.ReadByte(500), 'C');
+    line.SetBoxBaud(9600);
+    line.SendByte('x');
+    EXPECT_EQ(program.ReadCount(1, 500), Garbled("x"));
+}
+
+TEST_F(BoxLineTest, ReadsWithTimeLimits) {
+    auto start = Clock::now();
+    EXPECT_EQ(line.ReadByte(150), -1);
+    EXPECT_GE(MsSince(start), 140);
+
+    ProgramSends("noise Now start download!");
+    EXPECT_TRUE(line.ReadUntil("Now start download", 500));
+    EXPECT_EQ(line.ReadByte(100), '!');
+
+    ProgramSends("abc");
+    std::vector<uint8_t> got;
+    start = Clock::now();
+    EXPECT_FALSE(line.ReadExact(got, 4, 200));
+    EXPECT_GE(MsSince(start), 190);
+    EXPECT_EQ(got, (std::vector<uint8_t>{'a', 'b', 'c'}));
+
+    ProgramSends("xyz");
+    EXPECT_EQ(line.DrainQuiet(100), (std::vector<uint8_t>{'x', 'y', 'z'}));
+    EXPECT_FALSE(line.Violated());
+}
+
+TEST_F(BoxLineTest, ExpectReportsViolations) {
+    ProgramSends("\x06");
+    EXPECT_TRUE(line.Expect("\x06", 500));
+    EXPECT_FALSE(line.Violated());
+    ProgramSends("\x15");
+    EXPECT_FALSE(line.Expect("\x06", 500));
+    EXPECT_TRUE(line.Violated());
+
+    BoxLine quiet;
+    ASSERT_TRUE(quiet.Open(options));
+    EXPECT_FALSE(quiet.Expect("C", 100));
+    EXPECT_TRUE(quiet.Violated()) << "a program that falls silent breaks the protocol";
+}
+
+TEST_F(BoxLineTest, MeasuresReplyLatency) {
+    line.Send("\x06");
+    line.MarkReplySent();
+    EXPECT_EQ(program.ReadCount(1, 500), "\x06");
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    ProgramSends("next");
+    EXPECT_EQ(line.ReadByte(500), 'n');
+    EXPECT_EQ(line.ReadByte(500), 'e');
+    ASSERT_EQ(line.ReplyLatenciesMs().size(), 1u) << "only the first byte after a reply counts";
+    EXPECT_GE(line.ReplyLatenciesMs()[0], 75.0);
+    EXPECT_LT(line.ReplyLatenciesMs()[0], 1000.0);
+}
+
+TEST_F(BoxLineTest, SavesWhatTheBoxReceived) {
+    const std::vector<uint8_t> data = test::RandomBytes(5000, 7);
+    line.Save(options, data);  // no path: nothing to do
+    options.savePath = test::TempDir() + "/received.bin";
+    line.Save(options, data);
+    EXPECT_EQ(test::ReadFileBytes(options.savePath), data);
 }
 
 // ---- The program's own port and handshake against boxsim ----------------------------------------
