@@ -9,3 +9,4 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DUPDATE_SANITIZE=ON -DUPDATE_WE
 cmake --build "$build" -j"$(nproc)"
 bash scripts/check-format.sh
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@"
+[ "${UPDATE_PACKAGE_CHECK:-1}" = 0 ] || bash scripts/package-check.sh

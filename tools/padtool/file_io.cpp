@@ -128,8 +128,11 @@ bool WriteOutputFile(const std::string& path, std::span<const uint8_t> bytes, st
     const std::filesystem::path target(path);
     const std::filesystem::path directory =
         target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    std::string temporary =
-        (directory / ("." + target.filename().string() + ".padtool-XXXXXX")).string();
+    // A hidden name beside the target, so that the rename stays within one file system.
+    std::string hiddenName(".");
+    hiddenName += target.filename().string();
+    hiddenName += ".padtool-XXXXXX";
+    std::string temporary = (directory / hiddenName).string();
     Descriptor fd(::mkstemp(temporary.data()));
     if (fd.Get() < 0) {
         error = "cannot create a file in " + directory.string() + ": " + ErrnoText();

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Builds the Debian package in its own release build (no tests, no sanitizers), installs it with
+# dpkg -i and checks that the installed programs and manual pages answer: update -V,
+# aktualisieren -V, padtool --help, man -w update. A package that was not installed before is
+# removed again afterwards. Needs root (dpkg).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${PACKAGE_BUILD_DIR:-build-package}
+
+fail() {
+    echo "package-check: $*" >&2
+    exit 1
+}
+[ "$(id -u)" -eq 0 ] || fail "dpkg -i needs root"
+
+# One check at a time per machine: the package database and the build directory are shared.
+exec 9>"${TMPDIR:-/tmp}/update-package-check.lock"
+flock 9
+
+if ! command -v man >/dev/null; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends man-db >/dev/null
+fi
+
+echo "==> Building the package in $build/"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DUPDATE_TESTS=OFF -DUPDATE_SANITIZE=OFF \
+    -DUPDATE_WERROR=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" >/dev/null
+rm -f "$build"/update_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+debs=("$build"/update_*.deb)
+[ -f "${debs[0]}" ] || fail "cpack made no package"
+deb=${debs[0]}
+
+was_installed=0
+dpkg -s update >/dev/null 2>&1 && was_installed=1
+remove() {
+    [ "$was_installed" -eq 1 ] || dpkg -r update >/dev/null 2>&1 || true
+}
+trap remove EXIT
+
+echo "==> Installing $deb"
+# Minimal images may exclude manual pages from every package; this package's pages are part of
+# what is checked, so they are taken in. A dpkg run of someone else is waited for.
+installed=0
+for _ in $(seq 30); do
+    if dpkg -i --path-include='/usr/share/man/man1/*' "$deb" >/dev/null 2>"$build/dpkg.err"; then
+        installed=1
+        break
+    fi
+    grep -q "lock" "$build/dpkg.err" || break
+    sleep 2
+done
+[ "$installed" -eq 1 ] || fail "dpkg -i failed: $(cat "$build/dpkg.err")"
+
+expect_first_line() {
+    local expected=$1
+    shift
+    local first
+    first=$("$@" 2>&1 | head -n 1) || true
+    [ "$first" = "$expected" ] || fail "$*: first line \"$first\", expected \"$expected\""
+    echo "    $*: $first"
+}
+version=$(sed -n 's/^project(update VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+expect_first_line "update $version" /usr/bin/update -V
+expect_first_line "aktualisieren $version" /usr/bin/aktualisieren -V
+expect_first_line "usage: padtool info FILE..." /usr/bin/padtool --help
+/usr/bin/boxsim --help >/dev/null || fail "boxsim --help failed"
+for page in update aktualisieren padtool boxsim; do
+    path=$(man -w "$page" 2>/dev/null) || fail "man -w $page finds no manual page"
+    case "$path" in
+    /usr/share/man/man1/*) echo "    man -w $page: $path" ;;
+    *) fail "man -w $page: $path is not the installed page" ;;
+    esac
+done
+echo "package: OK ($(basename "$deb"))"
