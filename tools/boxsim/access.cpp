@@ -19,8 +19,9 @@
 // Options: --keyword TEXT, --slow-keyword, --sync, --no-granted, --no-sync, --echo-miss N
 // (the Nth digit is not echoed), --echo-blank (a blank follows each echo), --version-hex
 // (": %x.%x" form), --version-line TEXT (sent exactly, with \r \n \xHH escapes instead of the
-// version line), --silent (the box never answers), --timeout MS (limit for the program's first
-// byte), --step-timeout MS (every later wait).
+// version line), --silent (the box never answers; it logs each keyword it sees until the line
+// is quiet for --timeout ms), --timeout MS (limit for the program's first byte), --step-timeout
+// MS (every later wait).
 #include <array>
 #include <cstdio>
 #include <string>
