@@ -68,7 +68,9 @@ class BoxLine {
     bool ProgramRtsCts() const;
 
     // One byte from the program within timeoutMs (-1: no limit). Returns 0..255, -1 on
-    // time-out, -2 when the program closed the line. Garbled when the speeds differ.
+    // time-out, -2 when the line ended (the program hung up, or boxsim was asked to stop; while
+    // boxsim holds the slave side open a program's close is no hang-up). Garbled when the
+    // speeds differed when the byte was taken from the line.
     int ReadByte(int timeoutMs);
     // Exactly n bytes; false on time-out or hang-up.
     bool ReadExact(std::vector<uint8_t>& out, size_t n, int timeoutMs);
