@@ -108,10 +108,16 @@ class ImageReceiver {
         if (!ReadUpTo(length < 4 ? length : 4)) {
             return false;
         }
+        if (stopped) {
+            return true;
+        }
         if (length >= 8 && BigEndian32(image.data()) + 8 == length) {
             for (size_t tag : {size_t{0}, size_t{1}, size_t{5}}) {
                 if (!ReadUpTo(length + tag)) {
                     return false;
+                }
+                if (stopped) {
+                    return true;
                 }
                 if (SoundPad(image, tag)) {
                     line_.Log("PAD image of %zu bytes with a %zu-byte tag", image.size(), tag);
