@@ -54,9 +54,6 @@ constexpr uint8_t FlashImageType = 0x55;
 constexpr uint32_t CompressFrom = 0x4000;
 constexpr int MaximumSends = 51;  // one packet, sent at most this often in a row
 constexpr unsigned int DecompressLimit = 16u << 20;
-// Closing the line discards what the program has not read yet, so the box stays a moment after
-// its last byte (without reading: in loop mode the next box's keyword is not taken away).
-constexpr long LingerMs = 500;
 
 bool IsTypeByte(int byte) {
     return byte == 0x55 || byte == 0x66 || byte == 0x77 || byte == 0x88 || byte == 0x99;
@@ -430,9 +427,5 @@ int PlayLegacy(BoxLine& line, const BoxOptions& options) {
     box.softwareId = static_cast<uint32_t>(options.GetInt(
         "legacy-id", static_cast<long>((static_cast<uint32_t>(options.Major()) << 16) |
                                        static_cast<uint32_t>(options.Minor()))));
-    const int result = PlayLoader(box);
-    if (!line.Ended()) {
-        Pause(LingerMs);
-    }
-    return result;
+    return PlayLoader(box);
 }
