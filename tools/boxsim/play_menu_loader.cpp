@@ -142,15 +142,18 @@ class Download {
   private:
     // The box answers as it erases and programs: "e" when the data begins, ":" for every
     // block taken and "." for every fourth (so pacing colons never pile up to six), and the
-    // injected report once its byte count has arrived.
+    // injected report once its byte count has arrived. After its report the box only listens.
     void Reply(size_t count) {
+        if (reported_) {
+            return;
+        }
         if (count == 1) {
             line_.Send("e");
         }
         if (count % BlockSize == 0) {
             line_.Send((count / BlockSize) % 4 == 0 ? ":." : ":");
         }
-        if (!failWith_.empty() && !reported_ && count == failAt_) {
+        if (!failWith_.empty() && count == failAt_) {
             line_.Log("reporting \"%s\" after %zu bytes", PrintableBytes(failWith_).c_str(), count);
             line_.Send(failWith_);
             reported_ = true;
