@@ -140,6 +140,16 @@ TEST_F(LegacyEndToEnd, ApplicationImagesGoCompressedTo11And12AndPlainTo10) {
     }
 }
 
+TEST_F(LegacyEndToEnd, TheLoaderIsWokenWithItsOwnKeywordAlsoWithOptionN) {
+    // -n changes the session's keyword to "stravinol"; the loader itself is always woken with
+    // "pelmorant" (boxsim answers no other).
+    const std::string image = WriteImage(PayloadFor('A'), 0x000B0001);
+    const Outcome o = Run({"--version", "11.1", "--hw", "4", "--expect", image}, {"-n", image});
+    EXPECT_EQ(o.program.exitCode, 0) << Describe(o);
+    EXPECT_TRUE(Contains(o.log, "keyword \"stravinol\" received")) << o.log;
+    EXPECT_TRUE(Contains(o.log, "payload matches the expected image")) << o.log;
+}
+
 TEST_F(LegacyEndToEnd, EveryImageTypeInServiceModeAndFactorySettingsAnywhere) {
     struct Case {
         const char* letter;
