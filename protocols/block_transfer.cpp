@@ -83,6 +83,12 @@ constexpr std::array<WatchedTextRow, WatchedTextCount> WatchedTexts{{
 uint32_t bitAccumulator = 0;
 uint32_t freeBits = 32;
 
+// File bytes read ahead for the encoder, taken one at a time: reading the file byte by byte
+// through the platform would cost more than the encoding itself.
+std::array<uint8_t, 4096> InputBuffer{};
+uint32_t inputPosition = 0;
+uint32_t inputLength = 0;
+
 std::array<uint8_t, TransferBlockSize> BlockBuffer{};
 
 // Takes the top byte of the register into the block.
@@ -97,6 +103,8 @@ inline void DeliverTopByte(uint8_t* buffer, uint32_t& produced) {
 void ResetImageBlockReader() {
     bitAccumulator = 0;
     freeBits = 32;
+    inputPosition = 0;
+    inputLength = 0;
 }
 
 int ReadImageBlock(File& file, uint8_t* buffer, uint32_t wanted, uint32_t& produced,
@@ -118,13 +126,14 @@ int ReadImageBlock(File& file, uint8_t* buffer, uint32_t wanted, uint32_t& produ
         if (produced == wanted) {
             return 1;  // pending bits stay in the register for the next block
         }
-        uint8_t byte = 0;
-        uint32_t got = 0;
-        if (!file.Read(&byte, 1, got)) {
-            return 0;
+        if (inputPosition == inputLength) {
+            inputPosition = 0;
+            if (!file.Read(InputBuffer.data(), InputBuffer.size(), inputLength)) {
+                inputLength = 0;
+                return 0;
+            }
         }
-        consumed += got;
-        if (got == 0) {
+        if (inputLength == 0) {
             // End of the file: pad the last byte with 1-bits and deliver what is left.
             if (freeBits == 32) {
                 return 1;
@@ -139,7 +148,8 @@ int ReadImageBlock(File& file, uint8_t* buffer, uint32_t wanted, uint32_t& produ
             ResetImageBlockReader();
             return 1;
         }
-        const ByteCode code = ByteCodeTable[byte];
+        ++consumed;
+        const ByteCode code = ByteCodeTable[InputBuffer[inputPosition++]];
         if (freeBits < code.length) {
             SetLastErrorValue(ErrorCodeOverflow);
             return 0;
