@@ -13,10 +13,13 @@
 //   --container-type N    container type the box takes (default: the loader's)
 //   --software-id ID      software id a container must carry (default: the box's version)
 //   --quiet-ms MS         after a report, the silence that ends the play (default 2000)
+// With --pace the box also takes the image no faster than the line rate.
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "box.h"
@@ -79,7 +82,8 @@ class Download {
           failWith_(options.Has("fail-with") ? FailureText(options.Get("fail-with")) : ""),
           failAt_(static_cast<size_t>(options.GetInt("fail-at", BlockSize))),
           quietMs_(static_cast<int>(options.GetInt("quiet-ms", 2000))),
-          stepMs_(options.StepTimeoutMs()) {}
+          stepMs_(options.StepTimeoutMs()),
+          byteMs_(options.pace && line.BoxBaud() != 0 ? 10000.0 / line.BoxBaud() : 0) {}
 
     enum class End { Complete, StoppedAfterReport, Broken };
 
@@ -129,8 +133,13 @@ class Download {
                 line_.Violation("an image of %lld payload bytes arrives; the flash takes %u",
                                 static_cast<long long>(announced), sizeLimit);
             }
+            Pace(count);
             Reply(count);
             if (complete) {
+                const double ms = MsSince(first_);
+                line_.Log("transfer: %zu bytes in %.0f ms (%.0f ms at the line rate of %u baud)",
+                          count, ms, static_cast<double>(count) * 10000.0 / line_.BoxBaud(),
+                          line_.BoxBaud());
                 return End::Complete;
             }
         }
@@ -140,6 +149,25 @@ class Download {
     bool Reported() const { return reported_; }
 
   private:
+    using Clock = std::chrono::steady_clock;
+
+    static double MsSince(Clock::time_point start) {
+        return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    }
+
+    // With pacing the box takes the bytes no faster than its UART would: the program's writes
+    // then wait for the line as they would on a real port.
+    void Pace(size_t count) {
+        if (count == 1) {
+            first_ = Clock::now();
+        }
+        if (byteMs_ > 0 && count % 64 == 0) {
+            std::this_thread::sleep_until(
+                first_ + std::chrono::duration_cast<Clock::duration>(
+                             std::chrono::duration<double, std::milli>(byteMs_ * count)));
+        }
+    }
+
     // The box answers as it erases and programs: "e" when the data begins, ":" for every
     // block taken and "." for every fourth (so pacing colons never pile up to six), and the
     // injected report once its byte count has arrived. After its report the box only listens.
@@ -168,6 +196,8 @@ class Download {
     size_t failAt_;
     int quietMs_;
     int stepMs_;
+    double byteMs_;  // line time of one byte with pacing, else 0
+    Clock::time_point first_;
     bool reported_ = false;
     bool limitFlagged_ = false;
 };
