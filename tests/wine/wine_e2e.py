@@ -1,0 +1,207 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios of the Windows executables under Wine against boxsim.
+
+Usage: wine_e2e.py BUILD_WINDOWS_DIR BOXSIM_BINARY [--smoke]
+
+COM1 of the Wine prefix is mapped (registry key HKLM\\Software\\Wine\\Ports) to a fixed symlink
+in a work directory; every scenario starts boxsim with --link on that symlink, runs
+`wine update.exe ...` against it and checks the exit code, the output and what the box received.
+Prints one line per scenario and a closing "N passed, N failed" line; exit status 1 on failure.
+"""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+WINE_ENV = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree=d;mshtml=d")
+
+
+def pad_image(payload, hardware_type, software_id, tag_length=5):
+    tag = b""
+    if tag_length >= 1:
+        tag += bytes([hardware_type])
+    if tag_length == 5:
+        tag += struct.pack(">I", software_id)
+    return (struct.pack(">I", len(payload)) + tag + payload +
+            struct.pack(">I", sum(payload) & 0xFFFFFFFF))
+
+
+def sample_payload(length, seed=7):
+    return bytes(((i * 37 + seed) ^ (i >> 7)) & 0xFF for i in range(length))
+
+
+class Scenario:
+    def __init__(self, name, image, args, box_args, expect_code=0, expect_out=(),
+                 expect_err=(), compare_saved=True, program="update.exe", stdin=b""):
+        self.name = name
+        self.image = image
+        self.args = args
+        self.box_args = box_args
+        self.expect_code = expect_code
+        self.expect_out = expect_out
+        self.expect_err = expect_err
+        self.compare_saved = compare_saved
+        self.program = program
+        self.stdin = stdin
+
+
+def run_scenario(s, build_dir, boxsim, work, link):
+    image_path = os.path.join(work, "image.pad")
+    saved = os.path.join(work, "received.bin")
+    if os.path.exists(saved):
+        os.remove(saved)
+    if s.image is not None:
+        with open(image_path, "wb") as f:
+            f.write(s.image)
+    box = None
+    if s.box_args is not None:
+        box = subprocess.Popen([boxsim, "--link", link, "--save", saved] + s.box_args,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        box.stdout.readline()  # the terminal's path: the box is listening
+    argv = ["wine", os.path.join(build_dir, s.program)] + [
+        a.replace("{image}", image_path) for a in s.args]
+    try:
+        done = subprocess.run(argv, input=s.stdin, capture_output=True, timeout=90,
+                              env=WINE_ENV, cwd=work)
+        # The Windows C runtime writes text-mode line ends as CR LF.
+        code = done.returncode
+        out = done.stdout.decode("latin-1").replace("\r\n", "\n")
+        err = done.stderr.decode("latin-1").replace("\r\n", "\n")
+    except subprocess.TimeoutExpired:
+        code, out, err = None, "", "timed out"
+    box_log, box_code = "", None
+    if box is not None:
+        try:
+            _, box_err = box.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            box.kill()
+            _, box_err = box.communicate()
+        box_log, box_code = box_err.decode("latin-1"), box.returncode
+    problems = []
+    if code != s.expect_code:
+        problems.append(f"exit code {code}, expected {s.expect_code}")
+    for text in s.expect_out:
+        if text not in out:
+            problems.append(f"standard output lacks {text!r}")
+    for text in s.expect_err:
+        if text not in err:
+            problems.append(f"standard error lacks {text!r}")
+    if box is not None and box_code != 0:
+        problems.append(f"boxsim exit status {box_code}")
+    if s.compare_saved and box is not None:
+        if not os.path.exists(saved):
+            problems.append("the box saved nothing")
+        else:
+            with open(saved, "rb") as f:
+                if f.read() != s.image:
+                    problems.append("the box received other bytes than the image")
+    if s.image is not None:
+        with open(image_path, "rb") as f:
+            if f.read() != s.image:
+                problems.append("the image file was changed")
+    return problems, out, err, box_log
+
+
+def scenarios(smoke):
+    legacy_payload = bytearray(sample_payload(0x4000 + 4096))
+    legacy_payload[0x4000:0x4008] = bytes.fromhex("00001f3816002000")
+    listing_first = "update.exe 2.16\n"
+    all_scenarios = [
+        Scenario("start-up: bare start prints the usage and ends with 1", None, [], None,
+                 expect_code=1, expect_err=("Usage: update [-p <int>] [-b] [-l] [-w] [-i] "
+                                            "<image>\n",)),
+        Scenario("start-up: -V under update.exe", None, ["-V"], None,
+                 expect_out=(listing_first, "\t24.10 \n")),
+        Scenario("start-up: -V under aktualisieren.exe (German, name after the backslash)",
+                 None, ["-V"], None, program="aktualisieren.exe",
+                 expect_out=("aktualisieren.exe 2.16\n",
+                             "Diese Programm unterstuetzt die folgenden Bootloader")),
+        Scenario("start-up: -p 5", None, ["-p", "5", "x.pad"], None, expect_code=1,
+                 expect_err=("Invalid Port: 5\n",)),
+        Scenario("streaming: 24.4 box, hardware type 0x14",
+                 pad_image(sample_payload(6000), 0x14, 0x00180004), ["-p", "1", "{image}"],
+                 ["--version", "24.4", "--hw", "0x14"],
+                 expect_out=("Checking file ... OK\n", "Access to bootloader version:  24.4\n",
+                             "Download successfully finished. (com port: 1)\n")),
+        Scenario("streaming: German output under aktualisieren.exe",
+                 pad_image(sample_payload(3000), 0x14, 0x00180004), ["{image}"],
+                 ["--version", "24.4", "--hw", "0x14"], program="aktualisieren.exe",
+                 expect_out=("Datei pruefen ... OK\n",
+                             "Uebertragung erfolgreich beendet (Schnittstelle:  1)\n")),
+        Scenario("menu loader 2.0: encoded download",
+                 pad_image(sample_payload(20000), 0x02, 0x00020000, tag_length=5),
+                 ["{image}"], ["--version", "2.0", "--hw", "2"],
+                 expect_out=("Start download ...\n", "Programming the flash memory...")),
+        Scenario("menu loader 4.2: compressed here",
+                 pad_image(sample_payload(20000), 0x04, 0x00040002), ["{image}"],
+                 ["--version", "4.2", "--hw", "4"], compare_saved=False,
+                 expect_out=("Compressing file ...\n", "Download successfully finished.")),
+        Scenario("4.11 loader: time stamp, announcement, image and byte sum",
+                 pad_image(sample_payload(5000), 0x07, 0x0004000B), ["{image}"],
+                 ["--version", "4.11", "--hw", "7"],
+                 expect_out=("Choice found\n", "Download successfully finished.")),
+        Scenario("5.1 loader: X-modem and the success verdict",
+                 pad_image(sample_payload(5000), 0x04, 0x00050001), ["{image}"],
+                 ["--version", "5.1", "--hw", "4", "--verdict", "success"],
+                 expect_out=("Start application", "Download successfully finished.")),
+        Scenario("legacy 10.0 loader: application image",
+                 pad_image(bytes(legacy_payload), 0x04, 0x000A0000), ["{image}"],
+                 ["--version", "10.0", "--hw", "4", "--legacy"], compare_saved=False,
+                 expect_out=("bootloader accessed, check version\n", "sending flashimage\n",
+                             "ready.\n")),
+        Scenario("satellite request: eol", None, ["-s", "eol"],
+                 ["--version", "24.4", "--hw", "0x14", "--satellite", "--expect-answer", "5"],
+                 compare_saved=False,
+                 expect_out=("Please be patient and wait for update to be finished",)),
+    ]
+    if smoke:
+        keep = {"start-up: bare start prints the usage and ends with 1",
+                "streaming: 24.4 box, hardware type 0x14", "menu loader 2.0: encoded download"}
+        return [s for s in all_scenarios if s.name in keep]
+    return all_scenarios
+
+
+def main():
+    if len(sys.argv) < 3:
+        print(__doc__)
+        return 2
+    build_dir, boxsim = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    smoke = "--smoke" in sys.argv[3:]
+    work = tempfile.mkdtemp(prefix="update-wine-")
+    link = os.path.join(work, "com1")
+    subprocess.run(["wine", "reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM1", "/d", link,
+                    "/f"], env=WINE_ENV, capture_output=True, check=True)
+    subprocess.run(["wineserver", "-w"], env=WINE_ENV, capture_output=True)
+    # One persistent server for all scenarios, with its own output kept out of the programs'.
+    subprocess.Popen(["wineserver", "-p"], env=WINE_ENV, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL)
+    time.sleep(1)
+    passed = failed = 0
+    try:
+        for s in scenarios(smoke):
+            start = time.monotonic()
+            problems, out, err, box_log = run_scenario(s, build_dir, boxsim, work, link)
+            took = time.monotonic() - start
+            if problems:
+                failed += 1
+                print(f"FAIL {s.name} ({took:.1f} s)")
+                for p in problems:
+                    print(f"     {p}")
+                print("     --- stdout ---\n" + out[-2000:])
+                print("     --- stderr ---\n" + err[-2000:])
+                print("     --- boxsim ---\n" + box_log[-2000:])
+            else:
+                passed += 1
+                print(f"ok   {s.name} ({took:.1f} s)")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+        subprocess.run(["wineserver", "-k"], env=WINE_ENV, capture_output=True)
+    print(f"{passed} passed, {failed} failed")
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
