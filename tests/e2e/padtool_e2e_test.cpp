@@ -322,6 +322,36 @@ TEST_F(PadtoolE2eTest, CompressRefusesImagesThatAreNotSound) {
     EXPECT_FALSE(std::filesystem::exists(Path("out.pad")));
 }
 
+TEST_F(PadtoolE2eTest, TheLoader421CorrectionNeedsTheFittingTag) {
+    // Incompressible enough that the trial fails and the image is corrected on every attempt.
+    const Bytes payload = test::RandomBytes(200000, 4);
+    Write("tag5.pad", test::MakePad(payload, 5, 0x12, 0x00040015));
+    Write("tag1.pad", test::MakePad(payload, 1, 0x12, 0));
+
+    ProcessResult r = Padtool({"compress", "tag5.pad", "--type", "4", "-o", "packed.pad"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Problem while downloading data, trying to correct: 10\n"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("packed.pad: the image was corrected for the 4.21/4.23 loaders"),
+              std::string::npos)
+        << r.out;
+    r = Padtool({"info", "packed.pad"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+
+    // The correction puts the checksum of the bytes from offset 9 on into the image: wrong for
+    // a 1-byte tag, so no container is written.
+    r = Padtool({"compress", "tag1.pad", "--type", "4", "--sw", "4.21", "-o", "bad.pad"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.find("padtool: tag1.pad: the container would hold no sound image: the "
+                         "correction for the 4.21/4.23 loaders gives an image with a 1-byte tag "
+                         "a wrong checksum"),
+              0u)
+        << r.err;
+    EXPECT_NE(r.err.find("a type 4 container wants an image with a 5-byte tag\n"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(Path("bad.pad")));
+}
+
 TEST_F(PadtoolE2eTest, InfoChecksTheStreamOfAContainer) {
     const Bytes image = test::MakePad(test::RandomBytes(3000, 2), 5, 0x04, 0x00040002);
     Write("image.pad", image);

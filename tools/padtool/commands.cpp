@@ -443,6 +443,24 @@ int Compress(const Arguments& args) {
     if (!BuildContainer(image, type, softwareId, container, corrected, error)) {
         return Failure(input + ": " + error);
     }
+    // The correction recomputes the image's checksum from the container's header length on,
+    // which is the image's payload start only when the tag fits the container type (5 bytes for
+    // types 4 to 6, 1 byte for type 2). A container whose image the box would refuse is not
+    // written.
+    const PadFacts packed = InspectPad(container);
+    const ContainerFacts inside = InspectContainer(container, packed);
+    const PadFacts held = InspectPad(inside.inner);
+    if (!inside.decompressed || !held.sound) {
+        const uint32_t fittingTag = type == 2 ? 1 : 5;
+        std::string reason = inside.decompressed ? held.fault : inside.fault;
+        if (corrected && facts.tagLength != fittingTag) {
+            reason = "the correction for the 4.21/4.23 loaders gives an image with a " +
+                     std::to_string(facts.tagLength) + "-byte tag a wrong checksum (" + reason +
+                     "); a type " + typeText + " container wants an image with a " +
+                     std::to_string(fittingTag) + "-byte tag";
+        }
+        return Failure(input + ": the container would hold no sound image: " + reason);
+    }
     if (!WriteImage(*args.output, container, error)) {
         return Failure(*args.output + ": " + error);
     }
