@@ -203,8 +203,10 @@ int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
         return 1;
     uint32_t remaining = timeoutMs;
     for (;;) {
-        // A wait longer than MAXDWORD - 1 ms is made in pieces; WaitForever never ends by itself.
-        const uint32_t piece = remaining > 0x7FFFFFFFu ? 0x7FFFFFFFu : remaining;
+        // Long waits are made in pieces of a minute (some serial drivers mishandle huge read
+        // time-outs); WaitForever never ends by itself.
+        constexpr uint32_t LongestPiece = 60000;
+        const uint32_t piece = remaining > LongestPiece ? LongestPiece : remaining;
         COMMTIMEOUTS waiting = saved;
         waiting.ReadIntervalTimeout = MAXDWORD;
         waiting.ReadTotalTimeoutMultiplier = MAXDWORD;

@@ -179,6 +179,12 @@ def main():
     subprocess.Popen(["wineserver", "-p"], env=WINE_ENV, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL)
     time.sleep(1)
+    try:
+        subprocess.run(["wine", "cmd.exe", "/c", "exit"], env=WINE_ENV, timeout=60,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+    except subprocess.TimeoutExpired:
+        pass
     passed = failed = 0
     try:
         for s in scenarios(smoke):
