@@ -10,3 +10,7 @@ cmake --build "$build" -j"$(nproc)"
 bash scripts/check-format.sh
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@"
 [ "${UPDATE_PACKAGE_CHECK:-1}" = 0 ] || bash scripts/package-check.sh
+# The Windows executables, cross-built and run under Wine against boxsim (UPDATE_WINE=0 skips).
+if [ "${UPDATE_WINE:-1}" != 0 ]; then
+  NATIVE_BUILD_DIR="$build" bash scripts/wine-e2e.sh
+fi

@@ -13,8 +13,11 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${need[@]}"
 fi
 BUILD_DIR=${WINDOWS_BUILD_DIR:-build-windows} bash scripts/build-windows.sh >/dev/null
-native=${BUILD_DIR:-build}
-cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=Release >/dev/null
+# boxsim runs natively; reuse an existing build tree when one is named.
+native=${NATIVE_BUILD_DIR:-build}
+if [ ! -f "$native/CMakeCache.txt" ]; then
+  cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
 cmake --build "$native" -j"$(nproc)" --target boxsim >/dev/null
 
 export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-update-e2e}

@@ -153,7 +153,7 @@ def scenarios(smoke):
                  expect_out=("bootloader accessed, check version\n", "sending flashimage\n",
                              "ready.\n")),
         Scenario("satellite request: eol", None, ["-s", "eol"],
-                 ["--version", "24.4", "--hw", "0x14", "--satellite", "--expect-answer", "5"],
+                 ["--version", "24.4", "--hw", "2", "--satellite", "--expect-answer", "5"],
                  compare_saved=False,
                  expect_out=("Please be patient and wait for update to be finished",)),
     ]
