@@ -40,9 +40,6 @@ constexpr size_t DataSize = 128;
 constexpr int NakIntervalMs = 3000;
 // Pause between the prompt and the first NAK, so that the program has taken the prompt.
 constexpr int PromptToNakMs = 50;
-// After its last text the box keeps the line up a moment: closing the pseudo-terminal would
-// throw away what the program has not read yet.
-constexpr int LastTextHoldMs = 500;
 // A block that arrives damaged this often in a row is the program's fault, not the line's.
 constexpr int DamagedLimit = 10;
 
@@ -254,7 +251,6 @@ void SendErrorText(BoxLine& line, const BoxOptions& options) {
     const std::string text = options.Get("error-text");
     line.Send(text + "\r\n");
     line.Log("error text sent: \"%s\"", PrintableBytes(text).c_str());
-    Pause(LastTextHoldMs);
 }
 
 }  // namespace
@@ -290,6 +286,5 @@ int PlayStreaming(BoxLine& line, const BoxOptions& options) {
     }
     line.Send("\r\nfinished!\r\n");
     line.Log("flash programmed, \"finished!\" sent");
-    Pause(LastTextHoldMs);
     return 0;
 }
