@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -143,6 +144,11 @@ TEST_P(EveryMode, UpdatesTheBoxWithExactlyTheImage) {
     EXPECT_EQ(result.out.find("Compressing file ...") != std::string::npos,
               c.mode == Mode::CompressHere || (c.mode == Mode::Plain && c.box.containerType != 2))
         << result.out;
+}
+
+void PrintTo(const ModeCase& c, std::ostream* os) {
+    static const char* const modes[] = {"plain", "ready container (-2)", "compress here (-c)"};
+    *os << c.box.version << " " << modes[static_cast<int>(c.mode)];
 }
 
 std::string ModeCaseName(const ::testing::TestParamInfo<ModeCase>& info) {

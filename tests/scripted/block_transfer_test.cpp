@@ -2,6 +2,7 @@
 // lead-in records, short writes, the silence limit, the progress line and the failure report.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ struct ScanCase {
     uint32_t failure;                // expected result of the last read (earlier ones pass)
     bool watchStop = true;
 };
+
+void PrintTo(const ScanCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReplyScanTest : public ::testing::TestWithParam<ScanCase> {};
 
