@@ -215,6 +215,21 @@ TEST_F(MenuLoaderE2E, SizeLimitAtNAndNPlusOne) {
     }
 }
 
+TEST_F(MenuLoaderE2E, BoxFlagsAnImageAboveItsOwnLimit) {
+    // A box whose flash is smaller than the program's limit for its loader: the program sends,
+    // the box refuses the image with an error line and reports the violation.
+    const std::string file = WriteImage(Box20, 80000);
+    ASSERT_TRUE(StartBox(box_, Box20, {"--size-limit", "50000"})) << box_.Log();
+    const ProcessResult result = Update(box_, {file});
+    EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+    EXPECT_EQ(result.err, "WaitFor error  536870919\n");
+    EXPECT_EQ(box_.Wait(10000), 1) << box_.Log();
+    EXPECT_NE(box_.Log().find("violation: an image of 80000 payload bytes arrives; the flash "
+                              "takes 50000"),
+              std::string::npos)
+        << box_.Log();
+}
+
 // ---- The box's failure reports ---------------------------------------------------------------
 
 TEST_F(MenuLoaderE2E, FailureReportsEndTheUpdate) {

@@ -65,6 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"error_text", {"ERROR:"}, ErrorBoxErrorText},
         ScanCase{"error_text_after_other_bytes", {"xxERROR: bad"}, ErrorBoxErrorText},
         ScanCase{"error_text_split", {"ER", "RO", "R", ":"}, ErrorBoxErrorText},
+        // A zero byte from the box does not hide what follows it in the same read.
+        ScanCase{"error_text_after_zero_byte", {std::string("\0ERROR:", 7)}, ErrorBoxErrorText},
         // The second E breaks the match and is not tried as a new beginning.
         ScanCase{"doubled_e_hides_error_text", {"EERROR:"}, 0},
         ScanCase{"doubled_e_split", {"E", "ERROR:"}, 0},
