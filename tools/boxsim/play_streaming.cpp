@@ -22,6 +22,7 @@
 //   --flash-ms MS        time the box takes to program its flash (default 100)
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,6 +61,20 @@ void Pause(long ms) {
 
 enum class Outcome { Received, Failed };
 
+double NowMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The transfer as the box saw it, from the request that block 1 answered to the EOT, against
+// the line's bound: per block 132 bytes and one reply byte, 10 bits each.
+void LogTransferTime(BoxLine& line, size_t blocks, double startMs, uint32_t baud) {
+    const double ms = NowMs() - startMs;
+    const double boundMs = 133.0 * static_cast<double>(blocks) * 10.0 * 1000.0 / baud;
+    line.Log("X-modem transfer: %zu blocks in %.0f ms (%.0f ms at the line rate of %u baud)",
+             blocks, ms, boundMs, baud);
+}
+
 // Receives blocks until the EOT; `data` gets every block's 128 bytes in order.
 Outcome ReceiveXmodem(BoxLine& line, const BoxOptions& options, std::vector<uint8_t>& data) {
     const int step = options.StepTimeoutMs();
@@ -74,6 +89,7 @@ Outcome ReceiveXmodem(BoxLine& line, const BoxOptions& options, std::vector<uint
     Pause(PromptToNakMs);
     line.SendByte(Nak);
     line.MarkReplySent();
+    double requestedAt = NowMs();  // the latest request before block 1
     for (;;) {
         const int byte = line.ReadByte(blocks == 0 ? NakIntervalMs : step);
         if (byte == -2) {
@@ -88,11 +104,15 @@ Outcome ReceiveXmodem(BoxLine& line, const BoxOptions& options, std::vector<uint
             }
             line.SendByte(Nak);  // the first request may have been read with the prompt
             line.MarkReplySent();
+            if (blocks == 0) {
+                requestedAt = NowMs();
+            }
             continue;
         }
         if (byte == Eot) {
             line.SendByte(Ack);
             line.Log("X-modem: EOT after %zu blocks", blocks);
+            LogTransferTime(line, blocks, requestedAt, line.BoxBaud());
             return Outcome::Received;
         }
         if (byte != Soh) {
