@@ -290,9 +290,10 @@ TEST_F(Handshake, WithoutKeywordTheSynchronisationStillRuns) {
     box_.echo = Echo;
     box_.afterClosing = "Bootloader Version 24.4\n";
     box_.Install();
-    fake::BoxSendsAt(100, "junk");  // drained although "granted" is not awaited
+    fake::BoxSendsAt(100, "junk!");  // drained although "granted" is not awaited
     AccessBootloader(link_, settings_, version_);
     EXPECT_EQ(fake::WrittenText(), "01" + Closing);
+    EXPECT_EQ(box_.closingAt, 300u + 300 + 2 * 300) << "drain pause, then two echoed rounds";
     EXPECT_EQ(version_.major, 24);
 }
 
