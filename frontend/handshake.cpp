@@ -149,6 +149,7 @@ void SynchroniseDigits(SerialLink link, const SessionSettings& settings) {
         digit = digit == '9' ? '0' : static_cast<char>(digit + 1);
         if (++rounds == roundsPerNotice) {
             std::printf("%s\n", messageText(53));
+            std::fflush(stdout);  // the user sees it while the wait goes on
             rounds = 0;
         }
     }
