@@ -20,6 +20,7 @@
 //   --expect-id ID       the image must carry this software id in its tag and segment headers
 //                        (the program patched it); its stored checksum may then be off
 //   --flash-ms MS        time the box takes to program its flash (default 100)
+// With --pace the box also takes each block no faster than the line rate.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -66,6 +67,13 @@ double NowMs() {
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
+void SleepUntilMs(double ms) {
+    const double left = ms - NowMs();
+    if (left > 0) {
+        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(left));
+    }
+}
+
 // The transfer as the box saw it, from the request that block 1 answered to the EOT, against
 // the line's bound: per block 132 bytes and one reply byte, 10 bits each.
 void LogTransferTime(BoxLine& line, size_t blocks, double startMs, uint32_t baud) {
@@ -79,6 +87,8 @@ void LogTransferTime(BoxLine& line, size_t blocks, double startMs, uint32_t baud
 Outcome ReceiveXmodem(BoxLine& line, const BoxOptions& options, std::vector<uint8_t>& data) {
     const int step = options.StepTimeoutMs();
     const long storm = options.GetInt("nak-storm", 0);
+    // With pacing a block is complete only when its last byte would have come down the line.
+    const double byteMs = options.pace && line.BoxBaud() != 0 ? 10000.0 / line.BoxBaud() : 0;
     uint8_t expected = 1;
     size_t blocks = 0;
     int waitedMs = 0;
@@ -120,12 +130,14 @@ Outcome ReceiveXmodem(BoxLine& line, const BoxOptions& options, std::vector<uint
                            blocks + 1);
             return Outcome::Failed;
         }
+        const double blockStartMs = NowMs();
         std::vector<uint8_t> block;  // number, complement, 128 data bytes, checksum
         if (!line.ReadExact(block, DataSize + 3, step)) {
             line.Violation("X-modem: block %zu cut short (%zu of 131 bytes after SOH)", blocks + 1,
                            block.size());
             return Outcome::Failed;
         }
+        SleepUntilMs(blockStartMs + byteMs * (DataSize + 4));
         uint8_t sum = 0;
         for (size_t i = 2; i < 2 + DataSize; ++i) {
             sum = static_cast<uint8_t>(sum + block[i]);
