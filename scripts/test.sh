@@ -9,6 +9,10 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DUPDATE_SANITIZE=ON -DUPDATE_WE
 cmake --build "$build" -j"$(nproc)"
 bash scripts/check-format.sh
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@"
+# Every fuzz target for a short bounded time under ASan/UBSan (UPDATE_FUZZ_SECONDS per target;
+# 0 leaves the fuzzing out).
+fuzz_seconds=${UPDATE_FUZZ_SECONDS:-10}
+[ "$fuzz_seconds" = 0 ] || bash scripts/fuzz.sh --all "$fuzz_seconds"
 [ "${UPDATE_PACKAGE_CHECK:-1}" = 0 ] || bash scripts/package-check.sh
 # The Windows executables, cross-built and run under Wine against boxsim (UPDATE_WINE=0 skips).
 if [ "${UPDATE_WINE:-1}" != 0 ]; then
