@@ -267,7 +267,24 @@ bool BoxLine::Open(const BoxOptions& options) {
         }
         linkPath_ = options.linkPath;
     }
-    return true;
+    faults_ = MakeLineFaults(options);
+    return faults_ == nullptr || faults_->Valid();
+}
+
+void BoxLine::HangUp() {
+    if (ended_ && master_ < 0) {
+        return;
+    }
+    Log("line pulled: the box's side of the line is gone");
+    if (slave_ >= 0) {
+        close(slave_);
+        slave_ = -1;
+    }
+    if (master_ >= 0) {
+        close(master_);
+        master_ = -1;
+    }
+    ended_ = true;
 }
 
 uint32_t BoxLine::ProgramBaud() const {
@@ -360,21 +377,33 @@ int BoxLine::Fill(int timeoutMs) {
 }
 
 int BoxLine::ReadByte(int timeoutMs) {
-    if (inboxPos_ == inbox_.size()) {
-        const int result = Fill(timeoutMs);
-        if (result < 0) {
-            return result;
+    for (;;) {
+        if (inboxPos_ == inbox_.size()) {
+            const int result = Fill(timeoutMs);
+            if (result < 0) {
+                return result;
+            }
         }
+        const Arrival arrival = inbox_[inboxPos_++];
+        ++bytesReceived_;
+        if (replySentAt_ >= 0) {
+            latencies_.push_back(std::max(0.0, arrival.atMs - replySentAt_));
+            replySentAt_ = -1;
+        }
+        const bool garbled = arrival.programBaud != boxBaud_;
+        NoteSpeeds(garbled, arrival.programBaud, "input");
+        int byte = garbled ? (arrival.byte ^ GarbleMask) : arrival.byte;
+        if (faults_) {
+            byte = faults_->FromProgram(*this, static_cast<uint8_t>(byte));
+            if (ended_) {
+                return -2;
+            }
+            if (byte < 0) {
+                continue;  // lost on the line
+            }
+        }
+        return byte;
     }
-    const Arrival arrival = inbox_[inboxPos_++];
-    ++bytesReceived_;
-    if (replySentAt_ >= 0) {
-        latencies_.push_back(std::max(0.0, arrival.atMs - replySentAt_));
-        replySentAt_ = -1;
-    }
-    const bool garbled = arrival.programBaud != boxBaud_;
-    NoteSpeeds(garbled, arrival.programBaud, "input");
-    return garbled ? (arrival.byte ^ GarbleMask) : arrival.byte;
 }
 
 bool BoxLine::ReadExact(std::vector<uint8_t>& out, size_t n, int timeoutMs) {
@@ -471,6 +500,12 @@ bool BoxLine::WriteAll(const uint8_t* data, size_t length) {
 }
 
 void BoxLine::Send(std::string_view bytes) {
+    std::string faulted;
+    if (faults_ && !ended_) {
+        faulted.assign(bytes);
+        faults_->ToProgram(*this, faulted);
+        bytes = faulted;
+    }
     if (bytes.empty() || ended_) {
         return;
     }

@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,27 @@ std::string PrintableBytes(std::string_view bytes);
 // Makes SIGTERM, SIGINT and SIGHUP end the box's waits: every BoxLine read and write returns
 // as after a hang-up, so that boxsim can clean up (symlink) and report what it saw.
 void BoxStopOnSignals();
+
+class BoxLine;
+
+// A fault on the line between the program and the box (faults.cpp): noise, lost bytes,
+// silences, a pulled adapter, and texts the box sends in place of its own.
+class LineFaults {
+  public:
+    virtual ~LineFaults() = default;
+    // A byte from the program as the box's UART takes it: the byte (perhaps changed), or -1
+    // when the line lost it.
+    virtual int FromProgram(BoxLine& line, uint8_t byte) = 0;
+    // What the box is about to send; may be changed, cut or extended before it goes out.
+    virtual void ToProgram(BoxLine& line, std::string& bytes) = 0;
+    // False when the options asked for something that makes no sense (told on standard error).
+    virtual bool Valid() const { return true; }
+};
+
+// The faults that the options ask for (see FaultUsageText), or nullptr for a clean line.
+std::unique_ptr<LineFaults> MakeLineFaults(const BoxOptions& options);
+// The fault options for boxsim --help.
+extern const char* const FaultUsageText;
 
 class BoxLine {
   public:
@@ -99,6 +121,10 @@ class BoxLine {
     // Bytes received from the program so far (0: the program never came).
     uint64_t BytesReceived() const { return bytesReceived_; }
 
+    // Pulls the line like a USB adapter pulled out: both sides of the pseudo-terminal close, so
+    // the program's next read or write fails; the box's reads return -2 from now on.
+    void HangUp();
+
     // Writes `data` to options.savePath, if one was given.
     void Save(const BoxOptions& options, const std::vector<uint8_t>& data);
 
@@ -134,6 +160,7 @@ class BoxLine {
     size_t inboxPos_ = 0;
     double replySentAt_ = -1;
     std::vector<double> latencies_;
+    std::unique_ptr<LineFaults> faults_;  // nullptr: a clean line
 };
 
 // The access handshake: keyword, "granted", digit echo, 0xAF 0xFE and the version line (or,

@@ -220,6 +220,8 @@ int main(int argc, char** argv) {
     }
     if (help) {
         std::fputs(UsageText, stdout);
+        std::fputs("\n", stdout);
+        std::fputs(FaultUsageText, stdout);
         return ExitPlayed;
     }
     BoxStopOnSignals();
