@@ -75,12 +75,22 @@ void SleepUntilMs(double ms) {
 }
 
 // The transfer as the box saw it, from the request that block 1 answered to the EOT, against
-// the line's bound: per block 132 bytes and one reply byte, 10 bits each.
-void LogTransferTime(BoxLine& line, size_t blocks, double startMs, uint32_t baud) {
+// the line's bound: per block 132 bytes and one reply byte, 10 bits each. The program's share of
+// the rest is the time it took to answer the box (replies measured since `firstReply`); what
+// remains is the box's own reply time.
+void LogTransferTime(BoxLine& line, size_t blocks, double startMs, size_t firstReply) {
     const double ms = NowMs() - startMs;
+    const uint32_t baud = line.BoxBaud();
     const double boundMs = 133.0 * static_cast<double>(blocks) * 10.0 * 1000.0 / baud;
-    line.Log("X-modem transfer: %zu blocks in %.0f ms (%.0f ms at the line rate of %u baud)",
-             blocks, ms, boundMs, baud);
+    const std::vector<double>& replies = line.ReplyLatenciesMs();
+    double programMs = 0;
+    for (size_t i = firstReply; i < replies.size(); ++i) {
+        programMs += replies[i];
+    }
+    line.Log(
+        "X-modem transfer: %zu blocks in %.0f ms (%.0f ms at the line rate of %u baud); "
+        "program replies %.0f ms, box replies %.0f ms",
+        blocks, ms, boundMs, baud, programMs, ms - boundMs - programMs);
 }
 
 // Receives blocks until the EOT; `data` gets every block's 128 bytes in order.
@@ -100,6 +110,7 @@ Outcome ReceiveXmodem(BoxLine& line, const BoxOptions& options, std::vector<uint
     line.SendByte(Nak);
     line.MarkReplySent();
     double requestedAt = NowMs();  // the latest request before block 1
+    size_t firstReply = line.ReplyLatenciesMs().size();
     for (;;) {
         const int byte = line.ReadByte(blocks == 0 ? NakIntervalMs : step);
         if (byte == -2) {
@@ -116,13 +127,14 @@ Outcome ReceiveXmodem(BoxLine& line, const BoxOptions& options, std::vector<uint
             line.MarkReplySent();
             if (blocks == 0) {
                 requestedAt = NowMs();
+                firstReply = line.ReplyLatenciesMs().size();
             }
             continue;
         }
         if (byte == Eot) {
             line.SendByte(Ack);
             line.Log("X-modem: EOT after %zu blocks", blocks);
-            LogTransferTime(line, blocks, requestedAt, line.BoxBaud());
+            LogTransferTime(line, blocks, requestedAt, firstReply);
             return Outcome::Received;
         }
         if (byte != Soh) {
