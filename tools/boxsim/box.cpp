@@ -267,6 +267,7 @@ bool BoxLine::Open(const BoxOptions& options) {
         }
         linkPath_ = options.linkPath;
     }
+    markEverySend_ = options.Has("reply-latency-all");
     faults_ = MakeLineFaults(options);
     return faults_ == nullptr || faults_->Valid();
 }
@@ -519,7 +520,9 @@ void BoxLine::Send(std::string_view bytes) {
         }
     }
     if (!pace_ || boxBaud_ == 0) {
-        WriteAll(out.data(), out.size());
+        if (WriteAll(out.data(), out.size()) && markEverySend_) {
+            MarkReplySent();
+        }
         return;
     }
     // 10 bits per byte at the box's speed; each small chunk is handed over when its last stop
@@ -536,6 +539,9 @@ void BoxLine::Send(std::string_view bytes) {
         }
     }
     nextSlotMs_ = slot;
+    if (markEverySend_) {
+        MarkReplySent();
+    }
 }
 
 void BoxLine::Send(const std::vector<uint8_t>& bytes) {

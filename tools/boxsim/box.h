@@ -161,6 +161,7 @@ class BoxLine {
     double replySentAt_ = -1;
     std::vector<double> latencies_;
     std::unique_ptr<LineFaults> faults_;  // nullptr: a clean line
+    bool markEverySend_ = false;          // --reply-latency-all
 };
 
 // The access handshake: keyword, "granted", digit echo, 0xAF 0xFE and the version line (or,

@@ -5,6 +5,7 @@
 // The faults act on bytes as they cross the line; the players do not know about them and keep
 // their protocol. Noise and lost bytes come from a fixed-seed generator, so a run can be
 // repeated exactly.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -30,7 +31,10 @@ const char* const FaultUsageText =
     "  --nak-as-can      every NAK (0x15) the box sends arrives as CAN (0x18)\n"
     "  --flood-before T  before the box's first text that holds T, flood the program with\n"
     "                    --flood-bytes N bytes of text without a line end (default 10239)\n"
-    "  --error-instead T send \"ERROR: line fault\\r\\n\" in place of every text that holds T\n";
+    "  --error-instead T send \"ERROR: line fault\\r\\n\" in place of every text that holds T\n"
+    "  --pace-input      the program's bytes reach the box no faster than the line rate\n"
+    "                    (10 bits per byte at the box's speed), for players that do not\n"
+    "                    pace what they receive themselves\n";
 
 namespace {
 
@@ -68,6 +72,7 @@ class Faults : public LineFaults {
         floodBefore_ = options.Get("flood-before");
         floodBytes_ = static_cast<size_t>(options.GetInt("flood-bytes", 10239));
         errorInstead_ = options.Get("error-instead");
+        paceInput_ = options.Has("pace-input");
         valid_ = ParseDirection(options.Get("noise-dir", "both"), noiseDirection_) &&
                  ParseDirection(options.Get("drop-dir", "to-box"), dropDirection_) &&
                  noiseRate_ >= 0 && noiseRate_ <= 1 && dropRate_ >= 0 && dropRate_ <= 1;
@@ -77,6 +82,9 @@ class Faults : public LineFaults {
 
     int FromProgram(BoxLine& line, uint8_t byte) override {
         ++fromProgram_;
+        if (paceInput_ && line.BoxBaud() != 0) {
+            TakeAtLineRate(line.BoxBaud());
+        }
         if (hangupAfter_ != 0 && fromProgram_ == hangupAfter_) {
             line.Log("fault: pulling the line at the program's byte %llu",
                      static_cast<unsigned long long>(fromProgram_));
@@ -153,6 +161,17 @@ class Faults : public LineFaults {
     }
 
   private:
+    // Each byte takes its 10 bits on the line after the one before it; the box waits when the
+    // program got ahead by more than a millisecond (shorter waits cost more than they pace).
+    void TakeAtLineRate(uint32_t baud) {
+        const auto now = std::chrono::steady_clock::now();
+        const auto byteTime = std::chrono::nanoseconds(10000000000LL / baud);
+        nextInput_ = std::max(nextInput_, now) + byteTime;
+        if (nextInput_ - now > std::chrono::milliseconds(1)) {
+            std::this_thread::sleep_until(nextInput_);
+        }
+    }
+
     // xorshift64*
     uint64_t Next() {
         state_ ^= state_ >> 12;
@@ -178,6 +197,8 @@ class Faults : public LineFaults {
     size_t floodBytes_ = 0;
     bool flooded_ = false;
     std::string errorInstead_;
+    bool paceInput_ = false;
+    std::chrono::steady_clock::time_point nextInput_{};
     bool valid_ = true;
     uint64_t fromProgram_ = 0;
     uint64_t flipped_ = 0;
@@ -187,7 +208,7 @@ class Faults : public LineFaults {
 constexpr const char* FaultOptions[] = {
     "noise-rate",   "noise-dir",     "drop-rate",     "drop-dir",     "faults-from",
     "fault-seed",   "silence-after", "silence-ms",    "hangup-after", "nak-as-can",
-    "flood-before", "flood-bytes",   "error-instead",
+    "flood-before", "flood-bytes",   "error-instead", "pace-input",
 };
 
 }  // namespace

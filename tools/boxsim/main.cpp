@@ -1,10 +1,13 @@
 // boxsim: plays a box's bootloader on a pseudo-terminal, so that the program can be run and
 // tested without hardware. See UsageText for the command line and the exit status.
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "box.h"
 
@@ -28,6 +31,10 @@ constexpr const char* UsageText =
     "  --pace            send at the line rate (10 bits per byte)\n"
     "  --save FILE       save what the box received as an image\n"
     "  --boxes N         play N boxes one after the other (loop mode; default 1)\n"
+    "  --reply-latency-all\n"
+    "                    measure the reply latency (the time from the box's send to the\n"
+    "                    program's next byte) after everything the box sends, not only\n"
+    "                    after the acknowledgements the players mark\n"
     "  --help            this text\n"
     "\n"
     "Access options:\n"
@@ -260,13 +267,17 @@ int main(int argc, char** argv) {
         }
         ++played;
     }
-    const auto& latencies = line.ReplyLatenciesMs();
+    std::vector<double> latencies = line.ReplyLatenciesMs();
     if (!latencies.empty()) {
-        double worst = 0;
-        for (double ms : latencies) {
-            worst = ms > worst ? ms : worst;
-        }
-        line.Log("reply latencies: %zu measured, longest %.1f ms", latencies.size(), worst);
+        // Nearest-rank median and 99th percentile.
+        std::sort(latencies.begin(), latencies.end());
+        auto rank = [&](double share) {
+            const auto at =
+                static_cast<size_t>(std::ceil(share * static_cast<double>(latencies.size())));
+            return latencies[std::max<size_t>(at, 1) - 1];
+        };
+        line.Log("reply latencies: %zu measured, median %.3f ms, p99 %.3f ms, longest %.1f ms",
+                 latencies.size(), rank(0.5), rank(0.99), latencies.back());
     }
     int status = ExitPlayed;
     if (line.Violated()) {
