@@ -395,7 +395,7 @@ int BoxLine::ReadByte(int timeoutMs) {
         NoteSpeeds(garbled, arrival.programBaud, "input");
         int byte = garbled ? (arrival.byte ^ GarbleMask) : arrival.byte;
         if (faults_) {
-            byte = faults_->FromProgram(*this, static_cast<uint8_t>(byte));
+            byte = faults_->FromProgram(*this, static_cast<uint8_t>(byte), arrival.atMs);
             if (ended_) {
                 return -2;
             }

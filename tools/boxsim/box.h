@@ -57,9 +57,10 @@ class BoxLine;
 class LineFaults {
   public:
     virtual ~LineFaults() = default;
-    // A byte from the program as the box's UART takes it: the byte (perhaps changed), or -1
-    // when the line lost it.
-    virtual int FromProgram(BoxLine& line, uint8_t byte) = 0;
+    // A byte from the program as the box's UART takes it (read from the terminal at
+    // `arrivedAtMs`, on the monotonic clock in ms): the byte (perhaps changed), or -1 when the
+    // line lost it.
+    virtual int FromProgram(BoxLine& line, uint8_t byte, double arrivedAtMs) = 0;
     // What the box is about to send; may be changed, cut or extended before it goes out.
     virtual void ToProgram(BoxLine& line, std::string& bytes) = 0;
     // False when the options asked for something that makes no sense (told on standard error).

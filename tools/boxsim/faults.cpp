@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <thread>
@@ -80,10 +81,10 @@ class Faults : public LineFaults {
 
     bool Valid() const override { return valid_; }
 
-    int FromProgram(BoxLine& line, uint8_t byte) override {
+    int FromProgram(BoxLine& line, uint8_t byte, double arrivedAtMs) override {
         ++fromProgram_;
         if (paceInput_ && line.BoxBaud() != 0) {
-            TakeAtLineRate(line.BoxBaud());
+            TakeAtLineRate(line.BoxBaud(), arrivedAtMs);
         }
         if (hangupAfter_ != 0 && fromProgram_ == hangupAfter_) {
             line.Log("fault: pulling the line at the program's byte %llu",
@@ -161,14 +162,20 @@ class Faults : public LineFaults {
     }
 
   private:
-    // Each byte takes its 10 bits on the line after the one before it; the box waits when the
-    // program got ahead by more than a millisecond (shorter waits cost more than they pace).
-    void TakeAtLineRate(uint32_t baud) {
-        const auto now = std::chrono::steady_clock::now();
-        const auto byteTime = std::chrono::nanoseconds(10000000000LL / baud);
-        nextInput_ = std::max(nextInput_, now) + byteTime;
-        if (nextInput_ - now > std::chrono::milliseconds(1)) {
-            std::this_thread::sleep_until(nextInput_);
+    // Each byte takes its 10 bits on the line after the one before it, and cannot have come
+    // before the program wrote it: its last bit is on the line at the later of the two plus its
+    // own 10 bits. The box waits for that moment when it is more than a millisecond away
+    // (shorter waits cost more than they pace). Slots follow from arrival times, not from when
+    // the box woke up, so late wake-ups do not add up.
+    void TakeAtLineRate(uint32_t baud, double arrivedAtMs) {
+        lineFreeAtMs_ = std::max(lineFreeAtMs_, arrivedAtMs) + 10000.0 / baud;
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const double nowMs =
+            static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+        if (lineFreeAtMs_ - nowMs > 1.0) {
+            std::this_thread::sleep_for(
+                std::chrono::microseconds(static_cast<long>((lineFreeAtMs_ - nowMs) * 1000.0)));
         }
     }
 
@@ -198,7 +205,7 @@ class Faults : public LineFaults {
     bool flooded_ = false;
     std::string errorInstead_;
     bool paceInput_ = false;
-    std::chrono::steady_clock::time_point nextInput_{};
+    double lineFreeAtMs_ = 0;
     bool valid_ = true;
     uint64_t fromProgram_ = 0;
     uint64_t flipped_ = 0;
