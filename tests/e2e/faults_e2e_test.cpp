@@ -12,12 +12,15 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/boxsim_runner.h"
 #include "tests/support/pad_builder.h"
 #include "tests/support/run_process.h"
+#include "tools/boxsim/box.h"
 
 namespace {
 
@@ -457,5 +460,105 @@ INSTANTIATE_TEST_SUITE_P(
                                 {},
                                 60}),
     [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+// ---- The fault layer itself, in process: the scenarios above mean something only if the
+// faults do what their options say.
+
+namespace {
+
+BoxOptions FaultOptions(std::map<std::string, std::string> extra) {
+    BoxOptions options;
+    options.extra = std::move(extra);
+    return options;
+}
+
+TEST(LineFaultLayer, NoOptionsMeanACleanLineAndNonsenseIsRefused) {
+    EXPECT_EQ(MakeLineFaults(FaultOptions({{"nak-storm", "3"}})), nullptr);
+    for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+             {"noise-rate", "1.5"}, {"drop-rate", "-0.1"}, {"noise-dir", "sideways"}}) {
+        const auto faults = MakeLineFaults(FaultOptions({{name, value}}));
+        ASSERT_NE(faults, nullptr) << name;
+        EXPECT_FALSE(faults->Valid()) << name << " " << value;
+    }
+}
+
+TEST(LineFaultLayer, TextsOfTheBoxAreReplacedFloodedAndNaksTurnedIntoCans) {
+    BoxLine line;
+    auto faults = MakeLineFaults(FaultOptions({{"error-instead", "file:"},
+                                               {"flood-before", "finished!"},
+                                               {"flood-bytes", "10239"},
+                                               {"nak-as-can", "1"}}));
+    ASSERT_NE(faults, nullptr);
+    ASSERT_TRUE(faults->Valid());
+
+    std::string text = "\r\nfile:";
+    faults->ToProgram(line, text);
+    EXPECT_EQ(text, "ERROR: line fault\r\n");
+    text = "choice!:";
+    faults->ToProgram(line, text);
+    EXPECT_EQ(text, "choice!:");
+
+    text = "\r\nfinished!\r\n";
+    faults->ToProgram(line, text);
+    ASSERT_EQ(text.size(), 10239u + 13u);
+    const std::string flood = text.substr(0, 10239);
+    EXPECT_EQ(text.substr(10239), "\r\nfinished!\r\n");
+    EXPECT_EQ(flood.find_first_of(std::string("\n\r\0", 3)), std::string::npos);
+    EXPECT_EQ(flood.find("ERROR:"), std::string::npos);
+    text = "finished!";
+    faults->ToProgram(line, text);
+    EXPECT_EQ(text, "finished!") << "the flood comes once";
+
+    text = std::string("\x15\x06\x15", 3);
+    faults->ToProgram(line, text);
+    EXPECT_EQ(text, std::string("\x18\x06\x18", 3));
+}
+
+TEST(LineFaultLayer, NoiseAndLossesHitOnlyTheirDirectionFromTheirByteOn) {
+    BoxLine line;
+    auto noise = MakeLineFaults(
+        FaultOptions({{"noise-rate", "1"}, {"noise-dir", "to-box"}, {"faults-from", "3"}}));
+    for (int byte : {0x00, 0x41}) {
+        EXPECT_EQ(noise->FromProgram(line, static_cast<uint8_t>(byte), 0), byte);  // bytes 1, 2
+    }
+    for (int i = 0; i < 64; ++i) {
+        const int got = noise->FromProgram(line, 0x5A, 0);
+        ASSERT_GE(got, 0);
+        EXPECT_EQ(__builtin_popcount(static_cast<unsigned>(got ^ 0x5A)), 1) << "one bit flipped";
+    }
+    std::string fromBox = "granted";
+    noise->ToProgram(line, fromBox);
+    EXPECT_EQ(fromBox, "granted");
+
+    auto losses = MakeLineFaults(FaultOptions({{"drop-rate", "1"}, {"drop-dir", "to-program"}}));
+    EXPECT_EQ(losses->FromProgram(line, 0x41, 0), 0x41);
+    fromBox = "granted";
+    losses->ToProgram(line, fromBox);
+    EXPECT_EQ(fromBox, "");
+
+    // The same seed garbles the same bytes.
+    auto first = MakeLineFaults(FaultOptions({{"noise-rate", "0.3"}, {"fault-seed", "9"}}));
+    auto second = MakeLineFaults(FaultOptions({{"noise-rate", "0.3"}, {"fault-seed", "9"}}));
+    int garbled = 0;
+    for (int i = 0; i < 1000; ++i) {
+        const int a = first->FromProgram(line, static_cast<uint8_t>(i), 0);
+        ASSERT_EQ(a, second->FromProgram(line, static_cast<uint8_t>(i), 0));
+        garbled += a != (i & 0xFF) ? 1 : 0;
+    }
+    EXPECT_GT(garbled, 200);
+    EXPECT_LT(garbled, 400);
+}
+
+TEST(LineFaultLayer, TheLineIsPulledAtTheByteAsked) {
+    BoxLine line;
+    auto faults = MakeLineFaults(FaultOptions({{"hangup-after", "3"}}));
+    EXPECT_EQ(faults->FromProgram(line, 1, 0), 1);
+    EXPECT_EQ(faults->FromProgram(line, 2, 0), 2);
+    EXPECT_FALSE(line.Ended());
+    EXPECT_EQ(faults->FromProgram(line, 3, 0), -1);
+    EXPECT_TRUE(line.Ended());
+}
 
 }  // namespace
