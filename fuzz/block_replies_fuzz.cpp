@@ -24,7 +24,7 @@ namespace {
 constexpr SerialLink Link = 42;
 constexpr uint32_t SilenceLimitMs = 120000;
 constexpr std::array<size_t, 4> FileSizes = {0, 100, 10241, 25000};
-constexpr std::array<uint32_t, 4> WriteSizes = {0, 1, 700, 4096};
+constexpr std::array<uint32_t, 4> WriteSizes = {0, 97, 700, 4096};
 
 [[noreturn]] void Fail(const char* what, uint32_t got, uint32_t want) {
     std::fprintf(stderr, "SendImageBlocks: %s (0x%X, expected 0x%X)\n", what, got, want);
