@@ -12,6 +12,7 @@
 //   --size-limit N        largest payload the flash takes (default: the loader's)
 //   --container-type N    container type the box takes (default: the loader's)
 //   --software-id ID      software id a container must carry (default: the box's version)
+//   --flash-ms MS         time the box takes to program its flash (default 300)
 //   --quiet-ms MS         after a report, the silence that ends the play (default 2000)
 // With --pace the box also takes the image no faster than the line rate.
 #include <chrono>
@@ -296,7 +297,10 @@ int PlayMenuLoader(BoxLine& line, const BoxOptions& options) {
     }
     line.Log("image of %zu bytes programmed (payload %u, tag %u bytes)", image.size(),
              layout.payloadLength, layout.tagLength);
-    line.Send("ppp\r\nfinished!\r\n");
+    // Programming the flash takes the box a while before it reports the end.
+    line.Send("ppp\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(options.GetInt("flash-ms", 300)));
+    line.Send("finished!\r\n");
     line.MarkReplySent();
     return 0;
 }
