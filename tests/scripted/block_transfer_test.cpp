@@ -13,6 +13,7 @@
 #include "protocols/procedures.h"
 #include "tests/support/fake_port.h"
 #include "tests/support/pad_builder.h"
+#include "tests/support/reference_encoder.h"
 
 namespace {
 
@@ -95,28 +96,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ScanCase>& info) { return std::string(info.param.name); });
 
 // ---- SendImageBlocks -------------------------------------------------------------------------
-
-// A reference encoder over code bit strings, independent of the reader's register.
-std::vector<uint8_t> ReferenceEncode(const std::vector<uint8_t>& bytes) {
-    std::vector<uint8_t> out;
-    uint32_t current = 0;
-    int filled = 0;
-    for (uint8_t byte : bytes) {
-        const ByteCode code = ByteCodeTable[byte];
-        for (int bit = code.length - 1; bit >= 0; --bit) {
-            current = (current << 1) | ((code.value >> bit) & 1u);
-            if (++filled == 8) {
-                out.push_back(static_cast<uint8_t>(current));
-                current = 0;
-                filled = 0;
-            }
-        }
-    }
-    if (filled != 0) {
-        out.push_back(static_cast<uint8_t>((current << (8 - filled)) | ((1u << (8 - filled)) - 1)));
-    }
-    return out;
-}
 
 struct TimedWrite {
     uint32_t size;

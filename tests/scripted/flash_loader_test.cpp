@@ -13,6 +13,7 @@
 #include "protocols/procedures.h"
 #include "tests/support/fake_port.h"
 #include "tests/support/pad_builder.h"
+#include "tests/support/reference_encoder.h"
 
 namespace {
 
@@ -24,27 +25,6 @@ const std::string EndOutput =
     "Done!                   \n"
     "Programming the flash memory..."
     "Done!                   \n";
-
-std::vector<uint8_t> ReferenceEncode(const std::vector<uint8_t>& bytes) {
-    std::vector<uint8_t> out;
-    uint32_t current = 0;
-    int filled = 0;
-    for (uint8_t byte : bytes) {
-        const ByteCode code = ByteCodeTable[byte];
-        for (int bit = code.length - 1; bit >= 0; --bit) {
-            current = (current << 1) | ((code.value >> bit) & 1u);
-            if (++filled == 8) {
-                out.push_back(static_cast<uint8_t>(current));
-                current = 0;
-                filled = 0;
-            }
-        }
-    }
-    if (filled != 0) {
-        out.push_back(static_cast<uint8_t>((current << (8 - filled)) | ((1u << (8 - filled)) - 1)));
-    }
-    return out;
-}
 
 std::vector<uint8_t> Decompress(const std::vector<uint8_t>& stream, size_t capacity) {
     std::vector<uint8_t> out(capacity);
