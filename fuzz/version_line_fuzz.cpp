@@ -126,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fake::Reset();
     std::string box;
     if (overTime) {
-        fuzz::QueueBoxPieces(input, 1000);
+        fuzz::QueueBoxPieces(input, 1000, &box);
     } else {
         box = std::string(input.Rest());
         fake::BoxSends(box);
@@ -146,10 +146,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (took > 2 * LimitMs + 2) {
         Fail("the query ran past twice its limit");
     }
-    if (result == 1 && version.major == -7 && version.minor == -7) {
-        Fail("success without a version");
-    }
     if (overTime) {
+        // Pieces that arrive late let the query read expired bytes as zeros, so the line is not
+        // compared; but a version can only come from a box that sent the text at all.
+        if (result == 1 && box.find(Expected) == std::string::npos) {
+            Fail("success without a version line");
+        }
         return 0;
     }
     long long major = 0;
