@@ -1,4 +1,5 @@
-// Placeholder until this part is built.
+// The program: start-up turns the command line into the settings of the run, and the session
+// runs the update; both end the program through ExitProgram.
 #include "frontend/session.h"
 
 int main(int argc, char** argv) {

@@ -1,5 +1,5 @@
-// Streaming download for the 12.4 to 12.6, 21.x to 24.x and 0.0 bootloaders, and the two
-// X-modem senders (checksum mode, 128-byte blocks) that push a file or the image buffer.
+// The two X-modem senders (checksum mode, 128-byte blocks): one pushes a file, the other the
+// start of the image buffer.
 //
 // The transfer is driven by the box: the first NAK (or CAN) asks for block 1, every ACK moves
 // on to the next block and every NAK or CAN repeats the current one. After the last block the
@@ -166,38 +166,6 @@ uint64_t BlockCount(uint64_t size) {
     return (size + DataSize - 1) / DataSize;
 }
 
-// Raises the process priority for the lifetime of the object when asked to, and puts the old
-// priority class back on every way out.
-class PriorityRaise {
-  public:
-    explicit PriorityRaise(bool raise) : raised_(raise), previous_(GetProcessPriorityClass()) {
-        if (raised_) {
-            SetProcessPriorityClass(HighPriorityClass);
-        }
-    }
-    ~PriorityRaise() {
-        if (raised_) {
-            SetProcessPriorityClass(previous_);
-        }
-    }
-    PriorityRaise(const PriorityRaise&) = delete;
-    PriorityRaise& operator=(const PriorityRaise&) = delete;
-
-  private:
-    bool raised_;
-    uint32_t previous_;
-};
-
-// Waits for a text of the box without time limit; on failure reports it and closes the link.
-bool AwaitBoxText(SerialLink link, const char* text) {
-    if (WaitFor(link, text, 0) == 1) {
-        return true;
-    }
-    std::fprintf(stderr, "%s %i\n", messageText(13), static_cast<int>(GetLastErrorValue()));
-    CloseSerialLink(link);
-    return false;
-}
-
 }  // namespace
 
 int XmodemSendFile(SerialLink link, const char* fileName) {
@@ -260,38 +228,4 @@ int XmodemSendBuffer(SerialLink link, uint32_t n) {
         take(data);
         return Fill::Data;
     });
-}
-
-int StreamingDownload(SerialLink link, const char* imageName, uint32_t /*imageLength*/,
-                      uint32_t softwareId, int /*quitRequest*/, int /*compressedImage*/,
-                      int /*compressInput*/, uint32_t /*baudRate*/, int patchImage,
-                      int raisePriority) {
-    const PriorityRaise priority(raisePriority == 1);
-
-    if (!AwaitBoxText(link, "Now start download")) {
-        return 1;
-    }
-    int sent = 1;
-    if (patchImage == 1) {
-        uint32_t size = 0;
-        if (LoadStampedImage(imageName, size, softwareId) != 0) {
-            return 1;  // the loader has said why; the link stays open
-        }
-        sent = XmodemSendBuffer(link, size);
-    } else {
-        sent = XmodemSendFile(link, imageName);
-    }
-    if (sent != 0) {
-        return 1;
-    }
-
-    std::printf("%s\n", messageText(10));
-    std::printf("%s", messageText(11));
-    std::fflush(stdout);
-    if (!AwaitBoxText(link, "finished!")) {
-        return 1;
-    }
-    std::printf("%s\n", messageText(10));
-    std::fflush(stdout);
-    return 0;
 }

@@ -1,0 +1,80 @@
+// Streaming download for the 12.4 to 12.6, 21.x to 24.x and 0.0 bootloaders: the box asks for
+// the image with "Now start download", takes it by X-modem and reports "finished!" once its
+// flash is programmed.
+#include <cstdint>
+#include <cstdio>
+
+#include "frontend/messages.h"
+#include "image/pad_image.h"
+#include "platform/platform.h"
+#include "protocols/procedures.h"
+
+namespace {
+
+// Raises the process priority for the lifetime of the object when asked to, and puts the old
+// priority class back on every way out.
+class PriorityRaise {
+  public:
+    explicit PriorityRaise(bool raise) : raised_(raise), previous_(GetProcessPriorityClass()) {
+        if (raised_) {
+            SetProcessPriorityClass(HighPriorityClass);
+        }
+    }
+    ~PriorityRaise() {
+        if (raised_) {
+            SetProcessPriorityClass(previous_);
+        }
+    }
+    PriorityRaise(const PriorityRaise&) = delete;
+    PriorityRaise& operator=(const PriorityRaise&) = delete;
+
+  private:
+    bool raised_;
+    uint32_t previous_;
+};
+
+// Waits for a text of the box without time limit; on failure reports it and closes the link.
+bool AwaitBoxText(SerialLink link, const char* text) {
+    if (WaitFor(link, text, 0) == 1) {
+        return true;
+    }
+    std::fprintf(stderr, "%s %i\n", messageText(13), static_cast<int>(GetLastErrorValue()));
+    CloseSerialLink(link);
+    return false;
+}
+
+}  // namespace
+
+int StreamingDownload(SerialLink link, const char* imageName, uint32_t /*imageLength*/,
+                      uint32_t softwareId, int /*quitRequest*/, int /*compressedImage*/,
+                      int /*compressInput*/, uint32_t /*baudRate*/, int patchImage,
+                      int raisePriority) {
+    const PriorityRaise priority(raisePriority == 1);
+
+    if (!AwaitBoxText(link, "Now start download")) {
+        return 1;
+    }
+    int sent = 1;
+    if (patchImage == 1) {
+        uint32_t size = 0;
+        if (LoadStampedImage(imageName, size, softwareId) != 0) {
+            return 1;  // the loader has said why; the link stays open
+        }
+        sent = XmodemSendBuffer(link, size);
+    } else {
+        sent = XmodemSendFile(link, imageName);
+    }
+    if (sent != 0) {
+        return 1;
+    }
+
+    std::printf("%s\n", messageText(10));
+    std::printf("%s", messageText(11));
+    std::fflush(stdout);
+    if (!AwaitBoxText(link, "finished!")) {
+        return 1;
+    }
+    std::printf("%s\n", messageText(10));
+    std::fflush(stdout);
+    return 0;
+}
