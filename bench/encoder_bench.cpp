@@ -14,9 +14,8 @@
 
 #include "image/compression.h"
 #include "image/pad_image.h"
-#include "platform/platform.h"
+#include "platform/file.h"
 #include "protocols/block_transfer.h"
-#include "protocols/procedures.h"
 
 namespace {
 

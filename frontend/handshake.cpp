@@ -9,7 +9,10 @@
 
 #include "frontend/messages.h"
 #include "frontend/session.h"
+#include "frontend/startup.h"
+#include "platform/clock.h"
 #include "platform/platform.h"
+#include "serial/serial_link.h"
 
 int retriesLeft = 15;
 

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "frontend/messages.h"
-#include "frontend/settings.h"
+#include "frontend/startup.h"
 #include "frontend/tables.h"
 
 namespace {

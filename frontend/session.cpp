@@ -8,10 +8,15 @@
 #include <cstdio>
 
 #include "frontend/messages.h"
+#include "frontend/startup.h"
 #include "frontend/tables.h"
 #include "image/pad_image.h"
 #include "platform/platform.h"
+#include "protocols/legacy_path.h"
 #include "protocols/procedures.h"
+#include "protocols/satellite.h"
+#include "protocols/xmodem_sender.h"
+#include "serial/serial_link.h"
 
 namespace {
 

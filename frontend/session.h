@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "frontend/settings.h"
-#include "serial/serial_link.h"
+#include "serial/port.h"
 
 // Retries of the version query left for the current box; the session sets it to 15 each time
 // it opens the port for a box.

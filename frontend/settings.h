@@ -1,4 +1,5 @@
-// Program-wide values fixed at start-up and the settings of one run.
+// Program-wide values fixed at start-up and the settings of one run. A leaf header: every layer
+// may read these values; their definitions live in frontend/settings.cpp.
 #pragma once
 
 #include <cstdint>
@@ -49,25 +50,3 @@ struct LoaderVersion {
 inline uint32_t VersionId(LoaderVersion v) {
     return (static_cast<uint32_t>(v.major) << 16) + static_cast<uint32_t>(v.minor);
 }
-
-// The program's revision text and its parsed form.
-inline constexpr const char* RevisionText = "$Revision: 2.16 $";
-struct RevisionPair {
-    int major = 0;
-    int minor = 0;
-};
-RevisionPair ParseRevision(const char* text);
-
-// Usage text on standard error.
-void PrintUsage(int language, int serviceMode);
-
-// Version listing (-V) on standard output; standardForm is 1 outside service mode.
-void PrintVersionListing(int major, int minor, const char* programName, int standardForm);
-
-// The only way the program ends. In service mode a failure waits for ENTER first.
-[[noreturn]] void ExitProgram(int code);
-
-// Start-up: derives language and service mode from argv[0], parses the options into
-// `settings`, and answers a bare start (usage) and -V at once. Every start-up error ends the
-// program through ExitProgram. Returns only when an update is to be run.
-void StartUp(int argc, char** argv, SessionSettings& settings);

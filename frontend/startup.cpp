@@ -1,5 +1,7 @@
 // Start-up: language and service mode from the program's own name, the options of one run,
 // the usage texts, and ExitProgram, through which every way out of the program passes.
+#include "frontend/startup.h"
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -9,10 +11,6 @@
 #include "frontend/messages.h"
 #include "frontend/settings.h"
 #include "platform/platform.h"
-
-int language = 0;
-int serviceMode = 0;
-char imageTypeLetter = 'A';
 
 namespace {
 

@@ -1,6 +1,6 @@
-// The dispatch tables. The BootloaderTable is written as groups (a list of versions served on a
-// list of hardware types by one procedure) and expanded at compile time into one row per
-// version and type: version by version, and within a version type by type.
+// The BootloaderTable, written as groups (a list of versions served on a list of hardware types
+// by one procedure) and expanded at compile time into one row per version and type: version by
+// version, and within a version type by type.
 #include "frontend/tables.h"
 
 #include <cstdio>
@@ -104,17 +104,6 @@ constexpr std::array<BootloaderRow, BootloaderRowCount + 1> BuildBootloaderTable
 constinit const std::array<BootloaderRow, BootloaderRowCount + 1> BootloaderTable =
     BuildBootloaderTable();
 
-constinit const std::array<LegacyLoaderRow, LegacyRowCount + 1> LegacyLoaderTable{{
-    {"10.0", 0x000A0000, 4, 0x4000, LegacyTransfer10},
-    {"11.0", 0x000B0000, 4, 0x4000, LegacyTransfer11},
-    {"11.1", 0x000B0001, 4, 0x4000, LegacyTransfer11},
-    {"12.0", 0x000C0000, 4, 0x4000, LegacyTransfer12},
-    {"12.1", 0x000C0001, 4, 0x4000, LegacyTransfer12},
-    {"12.2", 0x000C0002, 4, 0x4000, LegacyTransfer12},
-    {"12.3", 0x000C0003, 4, 0x4000, LegacyTransfer12},
-    {"", 0, 0, 0, nullptr},
-}};
-
 std::size_t LookUpLoader(LoaderVersion version, uint8_t& hardwareType, uint32_t& softwareId,
                          int patchImage) {
     char text[32];
@@ -134,17 +123,4 @@ std::size_t LookUpLoader(LoaderVersion version, uint8_t& hardwareType, uint32_t&
         }
     }
     return index;
-}
-
-bool FindLegacyRow(uint32_t softwareId, uint8_t hardwareType) {
-    for (const LegacyLoaderRow& row : LegacyLoaderTable) {
-        if (row.transfer == nullptr) {
-            break;
-        }
-        if (row.softwareId == softwareId &&
-            static_cast<uint8_t>(row.hardwareType & 0xFF) == hardwareType) {
-            return true;
-        }
-    }
-    return false;
 }

@@ -17,7 +17,7 @@
 #include "fuzz/scripted_input.h"
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"
-#include "protocols/procedures.h"
+#include "serial/port.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "frontend/settings.h"
 #include "fuzz/fuzz_support.h"
 #include "image/pad_image.h"
-#include "protocols/procedures.h"
+#include "protocols/legacy_image.h"
 
 namespace {
 

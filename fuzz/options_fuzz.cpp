@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "frontend/settings.h"
+#include "frontend/startup.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "frontend/session.h"
 #include "fuzz/scripted_input.h"
 #include "platform/platform.h"
+#include "serial/port.h"
 
 namespace {
 

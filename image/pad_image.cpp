@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "platform/platform.h"
+#include "platform/file.h"
 
 std::array<uint8_t, ImageBufferSize> ImageBuffer{};
 

@@ -7,8 +7,11 @@
 #include <string_view>
 
 #include "frontend/messages.h"
+#include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/platform.h"
-#include "protocols/procedures.h"
+#include "serial/errors.h"
+#include "serial/port.h"
 
 // A static code: frequent byte values get short codes; 0x00 takes the two bits 00. Each entry
 // is the code length and the code value (its low `length` bits, most significant bit first).

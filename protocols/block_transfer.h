@@ -1,11 +1,44 @@
-// Pieces shared by the two block senders (SendImageBlocks and SendCompressedImage): the reply
-// scan over what the box sends back, the progress line, the wait between idle passes and the
-// reset of the encoding file reader.
+// The acknowledged block transfer: the fixed prefix code of the encoded download, the file
+// reader that applies it, and the sender that pushes a file to a menu-driven bootloader in
+// 10,240-byte blocks while it watches the box's replies. Also the pieces that the compressed
+// download shares with it: the reply scan, the progress line and the wait between idle passes.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <span>
+
+#include "serial/port.h"
+
+class File;
+
+// The fixed prefix code of the encoded download: code length (2 to 13 bits) and code value
+// (the low `length` bits of `value`, sent most significant bit first), one entry per byte.
+struct ByteCode {
+    uint8_t length;
+    uint16_t value;
+};
+extern const std::array<ByteCode, 256> ByteCodeTable;
+
+// Delivers at most `wanted` bytes of the file (prefix-coded when `encode` is non-zero) into
+// `buffer`: `produced` bytes delivered, `consumed` bytes taken from the file. 0 delivered bytes
+// means the end of the file. Returns 1 on success, 0 on failure. The encoder state carries
+// over between calls and is empty again once the end of a file has been delivered.
+int ReadImageBlock(File& file, uint8_t* buffer, uint32_t wanted, uint32_t& produced,
+                   uint32_t& consumed, int encode);
+
+// Empties the encoder state of ReadImageBlock, so that the next encoded read starts a new
+// stream. SendImageBlocks does this at the start of every transfer.
+void ResetImageBlockReader();
+
+// Pushes a file in 10,240-byte blocks (optionally prefix-coded), watching the box's replies.
+// 1 when the whole file was sent, 0 on failure with the reason in the last-error value.
+int SendImageBlocks(SerialLink link, const char* fileName, uint32_t silenceLimitMs,
+                    int showProgress, int encode, int leadIn);
+// Prints the failure of a transfer by its last-error value and closes the port.
+void ReportTransferFailure(SerialLink link, uint32_t value);
+
+// ---- Shared with the compressed download ------------------------------------------------
 
 // Size of one block on the line and of one reply read.
 inline constexpr uint32_t TransferBlockSize = 10240;
@@ -38,7 +71,3 @@ void PrintTransferProgress(uint32_t percentage);
 // longer than a short slice, after which the write is tried again (the port may take bytes
 // again without the box having said anything).
 uint32_t IdleWaitMs(uint32_t limitMs, uint32_t elapsedMs);
-
-// Empties the encoder state of ReadImageBlock, so that the next encoded read starts a new
-// stream. SendImageBlocks does this at the start of every transfer.
-void ResetImageBlockReader();

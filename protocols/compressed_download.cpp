@@ -1,15 +1,20 @@
 // The compressed download: the image is read into memory, optionally given the box's tag,
 // packed into a CompressedImage container and pushed to the box in pieces of up to 10,240
 // bytes, while the box's replies are watched as in the block transfer.
+#include "protocols/compressed_download.h"
+
 #include <algorithm>
 #include <cstdio>
 
 #include "frontend/messages.h"
 #include "image/compression.h"
 #include "image/pad_image.h"
+#include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"
-#include "protocols/procedures.h"
+#include "serial/errors.h"
+#include "serial/port.h"
 
 namespace {
 

@@ -1,11 +1,17 @@
 // Download for the 1.4 to 1.9 bootloaders: the old menu takes the hyper bootloader (the file
 // hyper.pad, written from the built-in image), then the running hyper bootloader takes the image.
+#include "protocols/hyper_download.h"
+
 #include <cstdio>
 
 #include "frontend/messages.h"
 #include "image/pad_image.h"
+#include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/platform.h"
+#include "protocols/block_transfer.h"
 #include "protocols/procedures.h"
+#include "serial/serial_link.h"
 
 namespace {
 

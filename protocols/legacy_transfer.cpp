@@ -1,6 +1,8 @@
 // The image transfer of the legacy loaders: a type byte, optionally an in-place compression, the
 // length, the payload in small checksummed packets that the box acknowledges one by one, and
 // the box's flash erase and programming reports.
+#include "protocols/legacy_transfer.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -8,8 +10,10 @@
 
 #include "frontend/messages.h"
 #include "image/compression.h"
+#include "platform/clock.h"
 #include "platform/platform.h"
-#include "protocols/procedures.h"
+#include "protocols/legacy_image.h"
+#include "serial/serial_link.h"
 
 namespace {
 

@@ -1,12 +1,18 @@
 // Download for the 4.11 to 4.13 loaders: menu entry, the PC's local time, the announcement of
 // the image, the image with its lead-in record, and the byte sum of the image.
+#include "protocols/loader411.h"
+
 #include <cstdio>
 #include <ctime>
 
 #include "frontend/messages.h"
 #include "image/pad_image.h"
+#include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/platform.h"
+#include "protocols/block_transfer.h"
 #include "protocols/procedures.h"
+#include "serial/serial_link.h"
 
 namespace {
 

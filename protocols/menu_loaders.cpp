@@ -4,8 +4,12 @@
 #include <cstdio>
 
 #include "frontend/messages.h"
+#include "platform/clock.h"
 #include "platform/platform.h"
+#include "protocols/block_transfer.h"
+#include "protocols/compressed_download.h"
 #include "protocols/procedures.h"
+#include "serial/serial_link.h"
 
 namespace {
 

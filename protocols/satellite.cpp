@@ -1,12 +1,14 @@
 // The satellite update request: instead of sending an image, pick the bootloader's menu entry
 // that makes the box fetch new software from a satellite data service by itself.
+#include "protocols/satellite.h"
+
 #include <array>
 #include <cstdio>
 #include <string_view>
 
 #include "frontend/messages.h"
 #include "platform/platform.h"
-#include "protocols/procedures.h"
+#include "serial/serial_link.h"
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include "image/pad_image.h"
 #include "platform/platform.h"
 #include "protocols/procedures.h"
+#include "protocols/xmodem_sender.h"
+#include "serial/serial_link.h"
 
 namespace {
 

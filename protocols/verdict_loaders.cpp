@@ -6,6 +6,8 @@
 #include "platform/platform.h"
 #include "protocols/procedures.h"
 #include "protocols/verdict_lines.h"
+#include "protocols/xmodem_sender.h"
+#include "serial/serial_link.h"
 
 namespace {
 

@@ -4,6 +4,8 @@
 // The transfer is driven by the box: the first NAK (or CAN) asks for block 1, every ACK moves
 // on to the next block and every NAK or CAN repeats the current one. After the last block the
 // EOT byte goes out and the sender returns without waiting for its acknowledgement.
+#include "protocols/xmodem_sender.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -12,8 +14,10 @@
 
 #include "frontend/messages.h"
 #include "image/pad_image.h"
+#include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/platform.h"
-#include "protocols/procedures.h"
+#include "serial/port.h"
 
 namespace {
 

@@ -17,8 +17,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/clock.h"
 #include "platform/platform.h"
-#include "serial/serial_link.h"
+#include "serial/port.h"
 
 namespace {
 

@@ -10,8 +10,9 @@
 
 #include <array>
 
+#include "platform/clock.h"
 #include "platform/platform.h"
-#include "serial/serial_link.h"
+#include "serial/port.h"
 
 namespace {
 

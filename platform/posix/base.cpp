@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/file.h"
 #include "platform/platform.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <sched.h>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
 
 uint32_t ClockMs() {
     // The monotonic clock is not moved by changes of the wall-clock time. Only the low 32 bits

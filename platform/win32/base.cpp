@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "platform/file.h"
 #include "platform/platform.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Millisecond clock and pauses on Windows.
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "platform/clock.h"
 
 uint32_t ClockMs() {
     return static_cast<uint32_t>(timeGetTime());

@@ -10,6 +10,7 @@
 
 #include "frontend/messages.h"
 #include "frontend/settings.h"
+#include "frontend/startup.h"
 #include "tests/support/pad_builder.h"
 #include "tests/support/run_process.h"
 

@@ -10,7 +10,7 @@
 #include "frontend/settings.h"
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"
-#include "protocols/procedures.h"
+#include "serial/port.h"
 #include "tests/support/fake_port.h"
 #include "tests/support/pad_builder.h"
 #include "tests/support/reference_encoder.h"

@@ -11,7 +11,8 @@
 #include "image/compression.h"
 #include "image/pad_image.h"
 #include "platform/platform.h"
-#include "protocols/procedures.h"
+#include "protocols/compressed_download.h"
+#include "serial/errors.h"
 #include "tests/support/fake_port.h"
 #include "tests/support/pad_builder.h"
 

@@ -9,6 +9,7 @@
 #include "frontend/messages.h"
 #include "frontend/session.h"
 #include "platform/platform.h"
+#include "serial/port.h"
 #include "tests/support/fake_port.h"
 
 namespace {

@@ -12,7 +12,9 @@
 #include "frontend/messages.h"
 #include "frontend/settings.h"
 #include "image/pad_image.h"
+#include "protocols/block_transfer.h"
 #include "protocols/procedures.h"
+#include "serial/port.h"
 #include "tests/support/fake_port.h"
 #include "tests/support/pad_builder.h"
 

@@ -11,7 +11,9 @@
 
 #include "frontend/session.h"
 #include "frontend/settings.h"
-#include "protocols/procedures.h"
+#include "protocols/legacy_image.h"
+#include "protocols/legacy_path.h"
+#include "serial/port.h"
 #include "tests/support/fake_port.h"
 #include "tests/support/pad_builder.h"
 

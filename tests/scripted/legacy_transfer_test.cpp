@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "protocols/procedures.h"
+#include "protocols/legacy_image.h"
+#include "protocols/legacy_transfer.h"
+#include "serial/port.h"
 #include "tests/support/fake_port.h"
 #include "tests/support/pad_builder.h"
 

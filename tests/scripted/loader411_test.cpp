@@ -11,7 +11,9 @@
 
 #include "frontend/messages.h"
 #include "frontend/settings.h"
+#include "protocols/loader411.h"
 #include "protocols/procedures.h"
+#include "serial/port.h"
 #include "tests/support/fake_port.h"
 #include "tests/support/pad_builder.h"
 

@@ -9,8 +9,8 @@
 
 #include "frontend/settings.h"
 #include "image/pad_image.h"
-#include "platform/platform.h"
 #include "protocols/procedures.h"
+#include "serial/errors.h"
 #include "tests/support/fake_port.h"
 #include "tests/support/pad_builder.h"
 #include "tests/support/reference_encoder.h"

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "protocols/procedures.h"
-#include "serial/serial_link.h"
+#include "protocols/satellite.h"
+#include "serial/port.h"
 #include "tests/support/fake_port.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include "frontend/settings.h"
 #include "protocols/procedures.h"
 #include "protocols/verdict_lines.h"
+#include "serial/port.h"
 #include "tests/support/fake_port.h"
 #include "tests/support/pad_builder.h"
 

@@ -11,9 +11,12 @@
 #include <vector>
 
 #include "frontend/messages.h"
+#include "frontend/settings.h"
 #include "image/pad_image.h"
 #include "platform/platform.h"
 #include "protocols/procedures.h"
+#include "protocols/xmodem_sender.h"
+#include "serial/port.h"
 #include "tests/support/fake_port.h"
 #include "tests/support/pad_builder.h"
 

@@ -6,8 +6,9 @@
 #include <cstdlib>
 #include <deque>
 
+#include "platform/clock.h"
 #include "platform/platform.h"
-#include "serial/serial_link.h"
+#include "serial/port.h"
 
 namespace {
 

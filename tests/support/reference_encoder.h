@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "protocols/procedures.h"
+#include "protocols/block_transfer.h"
 
 inline std::vector<uint8_t> ReferenceEncode(const std::vector<uint8_t>& bytes) {
     std::vector<uint8_t> out;

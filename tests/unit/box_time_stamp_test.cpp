@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "protocols/procedures.h"
+#include "protocols/loader411.h"
 
 namespace {
 

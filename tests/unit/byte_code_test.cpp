@@ -7,9 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/file.h"
 #include "protocols/block_transfer.h"
-#include "protocols/procedures.h"
 #include "tests/support/pad_builder.h"
 
 namespace {

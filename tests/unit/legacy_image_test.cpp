@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "frontend/settings.h"
-#include "protocols/procedures.h"
+#include "protocols/legacy_image.h"
 #include "tests/support/pad_builder.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "frontend/settings.h"
+#include "frontend/startup.h"
 
 namespace {
 

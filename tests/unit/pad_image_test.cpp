@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
 #include "tests/support/pad_builder.h"
 
 namespace {

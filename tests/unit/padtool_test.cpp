@@ -10,6 +10,7 @@
 
 #include "image/compression.h"
 #include "image/pad_image.h"
+#include "protocols/legacy_path.h"
 #include "tests/support/pad_builder.h"
 #include "tools/padtool/commands.h"
 #include "tools/padtool/file_io.h"

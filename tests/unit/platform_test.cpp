@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file.h"
 #include "tests/support/pad_builder.h"
 
 namespace {

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "frontend/session.h"
+#include "platform/clock.h"
 #include "platform/platform.h"
 #include "serial/serial_link.h"
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frontend/settings.h"
+#include "frontend/startup.h"
 
 namespace {
 

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "frontend/tables.h"
+#include "protocols/legacy_path.h"
+#include "protocols/legacy_transfer.h"
 #include "protocols/procedures.h"
 
 namespace {

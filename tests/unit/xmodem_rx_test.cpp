@@ -23,8 +23,8 @@
 
 #include "frontend/settings.h"
 #include "platform/platform.h"
-#include "protocols/procedures.h"
-#include "serial/serial_link.h"
+#include "protocols/xmodem_sender.h"
+#include "serial/port.h"
 #include "tests/support/pad_builder.h"
 
 namespace {

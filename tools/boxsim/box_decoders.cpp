@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "protocols/procedures.h"
+#include "protocols/block_transfer.h"
 
 namespace box {
 

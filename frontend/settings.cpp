@@ -1,0 +1,7 @@
+// The program-wide values, set once by start-up and read by every part that prints or decides
+// by them. They live in the leaf library with the message catalogue, which reads `language`.
+#include "frontend/settings.h"
+
+int language = 0;
+int serviceMode = 0;
+char imageTypeLetter = 'A';

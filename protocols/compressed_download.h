@@ -1,0 +1,12 @@
+// The compressed download of the menu loaders: the image as a CompressedImage container
+// (image/compression.h), pushed in pieces while the box's replies are watched.
+#pragma once
+
+#include <cstdint>
+
+#include "serial/port.h"
+
+// Reads, optionally patches, compresses and sends an image as a CompressedImage container.
+// 1 on success, 0 on failure with the reason in the last-error value.
+int SendCompressedImage(SerialLink link, const char* fileName, int type, uint32_t softwareId,
+                        uint32_t limitMs, int showProgress, int ignored, int patchImage);

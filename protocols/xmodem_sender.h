@@ -1,0 +1,13 @@
+// The X-modem senders (checksum mode, 128-byte blocks) of the streaming download, the 5.x
+// loaders and the release of a box that is given up on.
+#pragma once
+
+#include <cstdint>
+
+#include "serial/port.h"
+
+// Sends a file by X-modem; 0 when the file and the EOT went out, 1 on failure (after printing
+// the reason on standard error).
+int XmodemSendFile(SerialLink link, const char* fileName);
+// Sends the first n bytes of ImageBuffer by X-modem; 0 or 1 as XmodemSendFile.
+int XmodemSendBuffer(SerialLink link, uint32_t n);
