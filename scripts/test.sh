@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Sets up, builds with the sanitizers and warnings as errors, checks formatting and runs every
-# test with ctest.
+# Sets up, checks the include direction of the layers, builds with the sanitizers and warnings as
+# errors, checks formatting and runs every test with ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 build=${BUILD_DIR:-build-test}
+# Includes against the direction of the layers fail before anything is built.
+bash scripts/check-layers.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DUPDATE_SANITIZE=ON -DUPDATE_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
 bash scripts/check-format.sh
