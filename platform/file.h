@@ -34,6 +34,13 @@ class File {
 
   private:
     explicit File(std::FILE* stream) : stream_(stream) {}
+
+    // The platform's reasons of a failure, for the portable half: a call on a file that is not
+    // open, a failed read and a failed write (the latter two just after the stdio call).
+    static uint32_t NotOpenError();
+    static uint32_t ReadError();
+    static uint32_t WriteError();
+
     std::FILE* stream_ = nullptr;
 };
 

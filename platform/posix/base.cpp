@@ -1,4 +1,5 @@
-// POSIX platform base: the thread's last-error value, the console, process priority and files.
+// POSIX platform base: the thread's last-error value, the console, process priority and the
+// platform half of files (opening, creating, the size, deleting, the reasons of a failure).
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -16,6 +17,11 @@ thread_local uint32_t lastError = 0;
 
 void SetLastErrorFromErrno() {
     SetLastErrorValue(static_cast<uint32_t>(errno));
+}
+
+// The reason of a failed stdio read or write: errno, or EIO when the library left none.
+uint32_t ErrnoOrIoError() {
+    return errno != 0 ? static_cast<uint32_t>(errno) : static_cast<uint32_t>(EIO);
 }
 
 // Priority classes as the rest of the program knows them, and the nice value each stands for.
@@ -113,15 +119,6 @@ void SetProcessPriorityClass(uint32_t priorityClass) {
 
 // ---- Files --------------------------------------------------------------------------------
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        stream_ = other.stream_;
-        other.stream_ = nullptr;
-    }
-    return *this;
-}
-
 File File::OpenRead(const char* name) {
     std::FILE* stream = std::fopen(name, "rb");
     if (stream == nullptr) {
@@ -155,7 +152,7 @@ File File::Create(const char* name) {
 int File::Size(uint64_t& size) {
     size = 0;
     if (stream_ == nullptr) {
-        SetLastErrorValue(EBADF);
+        SetLastErrorValue(NotOpenError());
         return 0;
     }
     struct stat info {};
@@ -171,46 +168,16 @@ int File::Size(uint64_t& size) {
     return 1;
 }
 
-int File::Read(void* buffer, uint32_t wanted, uint32_t& got) {
-    got = 0;
-    if (stream_ == nullptr) {
-        SetLastErrorValue(EBADF);
-        return 0;
-    }
-    if (wanted == 0) {
-        return 1;
-    }
-    errno = 0;
-    size_t count = std::fread(buffer, 1, wanted, stream_);
-    got = static_cast<uint32_t>(count);
-    if (count < wanted && std::ferror(stream_)) {
-        SetLastErrorValue(errno != 0 ? static_cast<uint32_t>(errno) : static_cast<uint32_t>(EIO));
-        std::clearerr(stream_);
-        return 0;
-    }
-    return 1;
+uint32_t File::NotOpenError() {
+    return EBADF;
 }
 
-int File::Write(const void* data, uint32_t length) {
-    if (stream_ == nullptr) {
-        SetLastErrorValue(EBADF);
-        return 0;
-    }
-    errno = 0;
-    // Flushed at once so that a full disk shows in this call, not silently at closing.
-    if (std::fwrite(data, 1, length, stream_) != length || std::fflush(stream_) != 0) {
-        SetLastErrorValue(errno != 0 ? static_cast<uint32_t>(errno) : static_cast<uint32_t>(EIO));
-        std::clearerr(stream_);
-        return 0;
-    }
-    return 1;
+uint32_t File::ReadError() {
+    return ErrnoOrIoError();
 }
 
-void File::Close() {
-    if (stream_ != nullptr) {
-        std::fclose(stream_);
-        stream_ = nullptr;
-    }
+uint32_t File::WriteError() {
+    return ErrnoOrIoError();
 }
 
 int DeleteFileNamed(const char* name) {

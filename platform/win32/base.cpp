@@ -1,4 +1,5 @@
-// Last-error value, console and process priority on Windows.
+// Last-error value, console, process priority and the platform half of files (opening,
+// creating, the size, deleting, the reasons of a failure) on Windows.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -43,15 +44,6 @@ void SetProcessPriorityClass(uint32_t priorityClass) {
 }
 
 // ---- Files --------------------------------------------------------------------------------
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        stream_ = other.stream_;
-        other.stream_ = nullptr;
-    }
-    return *this;
-}
 
 File File::OpenRead(const char* name) {
     // Shared read access, existing files only, read sequentially.
@@ -101,7 +93,7 @@ File File::Create(const char* name) {
 int File::Size(uint64_t& size) {
     size = 0;
     if (stream_ == nullptr) {
-        SetLastErrorValue(ERROR_INVALID_HANDLE);
+        SetLastErrorValue(NotOpenError());
         return 0;
     }
     LARGE_INTEGER value{};
@@ -114,42 +106,16 @@ int File::Size(uint64_t& size) {
     return 1;
 }
 
-int File::Read(void* buffer, uint32_t wanted, uint32_t& got) {
-    got = 0;
-    if (stream_ == nullptr) {
-        SetLastErrorValue(ERROR_INVALID_HANDLE);
-        return 0;
-    }
-    if (wanted == 0)
-        return 1;
-    const size_t count = std::fread(buffer, 1, wanted, stream_);
-    got = static_cast<uint32_t>(count);
-    if (count < wanted && std::ferror(stream_)) {
-        SetLastErrorValue(ERROR_READ_FAULT);
-        std::clearerr(stream_);
-        return 0;
-    }
-    return 1;
+uint32_t File::NotOpenError() {
+    return ERROR_INVALID_HANDLE;
 }
 
-int File::Write(const void* data, uint32_t length) {
-    if (stream_ == nullptr) {
-        SetLastErrorValue(ERROR_INVALID_HANDLE);
-        return 0;
-    }
-    if (std::fwrite(data, 1, length, stream_) != length || std::fflush(stream_) != 0) {
-        SetLastErrorValue(ERROR_WRITE_FAULT);
-        std::clearerr(stream_);
-        return 0;
-    }
-    return 1;
+uint32_t File::ReadError() {
+    return ERROR_READ_FAULT;
 }
 
-void File::Close() {
-    if (stream_ != nullptr) {
-        std::fclose(stream_);
-        stream_ = nullptr;
-    }
+uint32_t File::WriteError() {
+    return ERROR_WRITE_FAULT;
 }
 
 int DeleteFileNamed(const char* name) {
