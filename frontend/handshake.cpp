@@ -57,7 +57,8 @@ void SendKeyword(SerialLink link, const SessionSettings& settings) {
         if (ChangeBaudRate(link, 9600) == 0) {
             const int error = LastError();
             CloseSerialLink(link);
-            std::fprintf(stderr, "%s %i)\n", messageText(6), error);
+            std::fprintf(stderr, "%s %i)\n", messageText(Message::SlowKeywordPortInitFailed),
+                         error);
             ExitProgram(1);
         }
         std::printf("\n\n");
@@ -67,9 +68,10 @@ void SendKeyword(SerialLink link, const SessionSettings& settings) {
         settings.legacyPath == 1 ? settings.loaderKeyword : settings.accessKeyword;
     if (SendTimed(link, keyword, settings.syncMode != 0 ? 0 : 1000) == 0) {
         if (GetLastErrorValue() == ErrorTimeout) {
-            std::fprintf(stderr, "%s %i\n", messageText(7), settings.portNumber);
+            std::fprintf(stderr, "%s %i\n", messageText(Message::CannotConnectToBootloader),
+                         settings.portNumber);
         } else {
-            std::fprintf(stderr, "%s %i\n", messageText(8), LastError());
+            std::fprintf(stderr, "%s %i\n", messageText(Message::CannotSendData), LastError());
         }
         CloseAndExit(link);
     }
@@ -77,7 +79,8 @@ void SendKeyword(SerialLink link, const SessionSettings& settings) {
         if (ChangeBaudRate(link, settings.hardwareType < 2 ? 38400 : 115200) == 0) {
             const int error = LastError();
             CloseSerialLink(link);
-            std::fprintf(stderr, "%s %i)\n", messageText(9), error);
+            std::fprintf(stderr, "%s %i)\n", messageText(Message::SlowKeywordPortReinitFailed),
+                         error);
             ExitProgram(1);
         }
         std::printf("\n\n");
@@ -135,7 +138,7 @@ void SynchroniseDigits(SerialLink link, const SessionSettings& settings) {
         PortClearErrors(link);
         uint32_t written = 0;
         if (PortWrite(link, reinterpret_cast<const uint8_t*>(&digit), 1, written) == 0) {
-            std::fprintf(stderr, "%s\n", messageText(8));
+            std::fprintf(stderr, "%s\n", messageText(Message::CannotSendData));
             SleepMs(10);
             continue;
         }
@@ -151,7 +154,7 @@ void SynchroniseDigits(SerialLink link, const SessionSettings& settings) {
         }
         digit = digit == '9' ? '0' : static_cast<char>(digit + 1);
         if (++rounds == roundsPerNotice) {
-            std::printf("%s\n", messageText(53));
+            std::printf("%s\n", messageText(Message::StillTryingToConnect));
             std::fflush(stdout);  // the user sees it while the wait goes on
             rounds = 0;
         }
@@ -165,7 +168,7 @@ void Synchronise(SerialLink link, const SessionSettings& settings) {
             // Within 1000 ms a missing "granted" is no failure; without a limit only a full
             // buffer or the box's error text end the wait, and they are fatal.
             if (WaitFor(link, "granted", limit) == 0 && limit == 0) {
-                std::fprintf(stderr, "%s %i\n", messageText(13), LastError());
+                std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError), LastError());
                 CloseAndExit(link);
             }
         }
@@ -296,7 +299,7 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
             // The device went away during the read (an adapter pulled, a hang-up): open the
             // port afresh.
             if (retriesLeft == 0) {
-                std::fprintf(stderr, "%s\n", messageText(26));
+                std::fprintf(stderr, "%s\n", messageText(Message::BootloaderAccessFailed));
                 CloseAndExit(link);
             }
             CloseSerialLink(link);
@@ -304,19 +307,20 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
                 OpenSerialLink(settings.portNumber, settings.hardwareType < 3 ? 38400 : 115200,
                                settings.syncMode, settings.hardwareHandshake, settings.legacyPath);
             if (link == InvalidLink) {
-                std::fprintf(stderr, "%s %i)\n", messageText(5), LastError());
+                std::fprintf(stderr, "%s %i)\n", messageText(Message::PortInitFailed), LastError());
                 ExitProgram(1);
             }
             --retriesLeft;
         } else if (error == ErrorTimeout) {
             if (retriesLeft == 0) {
-                std::fprintf(stderr, "%s\n", messageText(25));
-                std::fprintf(stderr, "%s\n", messageText(26));
+                std::fprintf(stderr, "%s\n", messageText(Message::TimeOut));
+                std::fprintf(stderr, "%s\n", messageText(Message::BootloaderAccessFailed));
                 CloseAndExit(link);
             }
             --retriesLeft;
         } else {
-            std::fprintf(stderr, "%s %i\n", messageText(13), static_cast<int>(error));
+            std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError),
+                         static_cast<int>(error));
             CloseAndExit(link);
         }
     }

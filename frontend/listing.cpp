@@ -168,7 +168,7 @@ void PrintServiceListing() {
 void PrintVersionListing(int major, int minor, const char* programName, int standardForm) {
     std::printf("%s %i.%i\n", programName, major, minor);
     std::fputs("Serial software update for digital satellite receivers.\n", stdout);
-    std::printf("%s\n", messageText(50));
+    std::printf("%s\n", messageText(Message::SupportedVersions));
     if (standardForm == 1) {
         PrintStandardListing();
     } else {

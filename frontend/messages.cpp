@@ -1,5 +1,5 @@
 // The bilingual message catalogue. Texts are printed byte for byte as stored here: trailing
-// blanks separate a text from the value printed after it, and message 10 is padded to 24
+// blanks separate a text from the value printed after it, and message 10 (Done) is padded to 24
 // characters so that it overwrites a progress line ended by a carriage return.
 #include "frontend/messages.h"
 
@@ -123,9 +123,10 @@ const std::array<const char*, 2 * MessageCount> MessageCatalog{
     "Problem bei der Aktualisierung, Versuche Korrektur: ",                               // 55
 };
 
-const char* messageText(int number) {
-    // A number outside the catalogue (a programming error) yields an empty text rather than
+const char* messageText(Message message) {
+    // A value outside the catalogue (a programming error) yields an empty text rather than
     // a read outside the table.
+    const int number = static_cast<int>(message);
     if (number < 0 || number >= MessageCount) {
         return "";
     }

@@ -1,12 +1,75 @@
-// The bilingual message catalogue: 56 numbered texts in English and German.
+// The bilingual message catalogue: 56 numbered texts in English and German, named by Message.
+// A leaf header: every layer may print a message.
 #pragma once
 
 #include <array>
 
+// The messages by number; the names follow the English texts (frontend/messages.cpp).
+enum class Message : int {
+    InvalidPort = 0,                  // "Invalid Port:"
+    InvalidOption = 1,                // "is an invalid option"
+    CheckingFile = 2,                 // "Checking file ..."
+    FailedAbort = 3,                  // " failed. Abort!"
+    Ok = 4,                           // " OK"
+    PortInitFailed = 5,               // "Inititialization of COM-port failed (Error: "
+    SlowKeywordPortInitFailed = 6,    // "... COM-port to send slow keyword failed (Error: "
+    CannotConnectToBootloader = 7,    // "Cannot connect to bootloader over COM-port "
+    CannotSendData = 8,               // "WriteFile error " (a write to the port failed)
+    SlowKeywordPortReinitFailed = 9,  // "ReInititialization of COM-port ... (Error: "
+    Done = 10,                        // "Done!" padded to 24 characters
+    ProgrammingFlash = 11,            // "Programming the flash memory..."
+    StartDownload = 12,               // "Start download ..."
+    WaitForError = 13,                // "WaitFor error "
+    FlashIdsDontMatch = 14,           // "Flash's manufacturer and/or device ids dont match!"
+    Error = 15,                       // "Error "
+    FlashErrorsAbort = 16,            // "Error(s) during erasing, programming or transfering..."
+    BoxDoesNotRespond = 17,           // "Fatal error, settop box does not respond. Abort!"
+    FatalError = 18,                  // "Fatal error "
+    ErasingFlash = 19,                // "Erasing flash memory "
+    DownloadHyperBootloader = 20,     // "Download hyper bootloader..."
+    BootloaderVersion = 21,           // "Access to bootloader version: "
+    PleaseBePatient = 22,             // "Please be patient and wait ... (about 15min)\n"
+    CompressingFile = 23,             // "Compressing file ..."
+    CannotCreateHyperFile = 24,       // "Cannot create hyper bootloader file, try to restart!"
+    TimeOut = 25,                     // "Time out "
+    BootloaderAccessFailed = 26,      // "Access to bootloader failed "
+    VersionNotSupported = 27,         // "Bootloader version not supported: "
+    ErrorConnecting = 28,             // "error connecting..."
+    ErrorReadingFile = 29,            // "error opening and reading file"
+    ErrorAccessingBootloader = 30,    // "error accessing bootloader"
+    ErrorGettingVersion = 31,         // "error getting bootloader version"
+    WrongHardwareIds = 32,            // "error -> wrong hardware IDs "
+    ErrorUpdatingImage = 33,          // "error updating image"
+    UnsupportedSoftwareId = 34,       // "unsupported software id -> exit"
+    BootloaderAccessed = 35,          // "bootloader accessed, check version"
+    InvalidFlashApplication = 36,     // "invalid flash application"
+    InvalidFactorySettings = 37,      // "invalid factory settings"
+    WrongImageParameter = 38,         // "Error, wrong image parameter"
+    SendingFlashImage = 39,           // "sending flashimage"
+    SendingFactorySettings = 40,      // "sending factory settings"
+    ErasingFlashPleaseWait = 41,      // " no errors\nerasing flash, please wait... "
+    ErrorErasingFlash = 42,           // "Error erasing flash -> exit"
+    ErrorWritingImage = 43,           // "Error writing image -> exit"
+    Ready = 44,                       // "ready."
+    FlashingImagePleaseWait = 45,     // "no errors\nflashing image, please wait... "
+    DownloadFinished = 46,            // "Download successfully finished. (com port:"
+    Transferred = 47,                 // "transfered"
+    MessageFromBox = 48,              // "Message from the box: "
+    FileTooLong = 49,                 // "Filelength exceeds maximum length (compressed size"
+    SupportedVersions = 50,           // "This program supports the following bootloader ..."
+    ParallelPortImage = 51,           // "This PAD-file must be transmitted via the parallel port "
+    BadSyntax = 52,                   // "Bad Syntax of parameter: "
+    StillTryingToConnect = 53,        // "Cannot connect to loader over COM-port, still trying. "
+    StillTryingToSend = 54,           // "Cannot send data to box, still trying."
+    TryingToCorrect = 55,             // "Problem while downloading data, trying to correct:"
+};
+
 inline constexpr int MessageCount = 56;
+static_assert(static_cast<int>(Message::TryingToCorrect) == MessageCount - 1);
 
 // Row 0 English, row 1 German; message n in language L is entry L * 56 + n.
 extern const std::array<const char*, 2 * MessageCount> MessageCatalog;
 
-// The text of message `number` (0 to 55) in the current language.
-const char* messageText(int number);
+// The text of a message in the current language; an empty text for a value outside the
+// catalogue.
+const char* messageText(Message message);

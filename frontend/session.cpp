@@ -55,7 +55,7 @@ bool OneOf(const std::array<uint8_t, N>& set, uint8_t value) {
 const char* SatelliteAnswerOrExit(const char* methodName) {
     const char* answer = SatelliteMenuAnswer(methodName);
     if (answer == nullptr) {
-        std::fprintf(stderr, "%s %s\n\n", messageText(52), methodName);
+        std::fprintf(stderr, "%s %s\n\n", messageText(Message::BadSyntax), methodName);
         PrintUsage(language, serviceMode);
         ExitProgram(1);
     }
@@ -63,16 +63,16 @@ const char* SatelliteAnswerOrExit(const char* methodName) {
 }
 
 void CheckImage(SessionSettings& settings) {
-    std::printf("%s", messageText(2));
+    std::printf("%s", messageText(Message::CheckingFile));
     std::fflush(stdout);
     const uint32_t length = ReadPadImage(settings.imageName, settings.hardwareType,
                                          settings.softwareId, settings.syncMode);
     if (length == 0) {
-        std::printf("%s\n", messageText(3));
+        std::printf("%s\n", messageText(Message::FailedAbort));
         ExitProgram(1);
     }
     settings.imageLength = length;
-    std::printf("%s\n", messageText(4));
+    std::printf("%s\n", messageText(Message::Ok));
 }
 
 // The image decides the port settings and the handshake; applied once per run, in this order.
@@ -80,7 +80,7 @@ void ApplyImageRules(SessionSettings& settings) {
     const uint8_t hardware = settings.hardwareType;
     const uint32_t id = settings.softwareId;
     if (hardware == 3) {
-        std::printf("%s\n", messageText(51));
+        std::printf("%s\n", messageText(Message::ParallelPortImage));
         ExitProgram(1);
     }
     if (id == 0x0004000B || id == 0x0004000C || id == 0x0004000D) {
@@ -114,7 +114,8 @@ SerialLink OpenLinkOrExit(const SessionSettings& settings) {
     const SerialLink link = OpenSerialLink(settings.portNumber, baudRate, settings.syncMode,
                                            settings.hardwareHandshake, settings.evenParity);
     if (link == InvalidLink) {
-        std::fprintf(stderr, "%s %i)\n", messageText(5), static_cast<int>(GetLastErrorValue()));
+        std::fprintf(stderr, "%s %i)\n", messageText(Message::PortInitFailed),
+                     static_cast<int>(GetLastErrorValue()));
         ExitProgram(1);
     }
     std::printf("\n\n");
@@ -137,13 +138,15 @@ void CheckIds(SerialLink link, SessionSettings& settings, LoaderVersion version)
     if (settings.patchImage == 1) {
         return;
     }
-    std::printf("%s (0x%8.8x != 0x%8.8x)\n", messageText(32), settings.softwareId, boxId);
+    std::printf("%s (0x%8.8x != 0x%8.8x)\n", messageText(Message::WrongHardwareIds),
+                settings.softwareId, boxId);
     ReleaseBox(link, settings.grantedHandshake);
     ExitProgram(1);
 }
 
 void PrintBootloaderVersion(LoaderVersion version) {
-    std::printf("%s %i.%i\n", messageText(21), version.major, version.minor);
+    std::printf("%s %i.%i\n", messageText(Message::BootloaderVersion), version.major,
+                version.minor);
 }
 
 // The banner of a successful update, five lines.
@@ -153,7 +156,7 @@ constexpr std::array<const char*, 5> Banner{"\n\t\t OOO   K   K  !!!\n", "\t\tO 
 
 void PrintSuccess(int portNumber) {
     std::printf("%s%s%s%s%s%s %i)\n\n", Banner[0], Banner[1], Banner[2], Banner[3], Banner[4],
-                messageText(46), portNumber);
+                messageText(Message::DownloadFinished), portNumber);
     std::fflush(stdout);
 }
 
@@ -189,7 +192,8 @@ void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char*
             LookUpLoader(version, settings.hardwareType, settings.softwareId, settings.patchImage);
         const BootloaderRow& loader = BootloaderTable[row];
         if (loader.procedure == nullptr) {
-            std::fprintf(stderr, "%s %i.%i\n", messageText(27), version.major, version.minor);
+            std::fprintf(stderr, "%s %i.%i\n", messageText(Message::VersionNotSupported),
+                         version.major, version.minor);
             if (ReleaseBox(link, settings.grantedHandshake) == 0) {
                 CloseSerialLink(link);
             }
@@ -255,7 +259,8 @@ int ReleaseBox(SerialLink link, int mode) {
         return 0;
     }
     if (WaitFor(link, "Now start download", 0) != 1) {
-        std::fprintf(stderr, "%s %i\n", messageText(13), static_cast<int>(GetLastErrorValue()));
+        std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError),
+                     static_cast<int>(GetLastErrorValue()));
         CloseSerialLink(link);
         return 1;
     }

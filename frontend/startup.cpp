@@ -146,9 +146,9 @@ void PutLines(const char* const* lines, std::size_t count) {
     }
 }
 
-// A syntax error on the command line: message 52 with the argument, the usage text, exit 1.
+// A syntax error on the command line: BadSyntax with the argument, the usage text, exit 1.
 [[noreturn]] void BadSyntax(const char* argument) {
-    std::fprintf(stderr, "%s %s\n\n", messageText(52), argument);
+    std::fprintf(stderr, "%s %s\n\n", messageText(Message::BadSyntax), argument);
     PrintUsage(language, serviceMode);
     ExitProgram(1);
 }
@@ -194,7 +194,7 @@ void ExitProgram(int code) {
     if (code > 0 && serviceMode == 1) {
         // The technician's console window would close at once: keep the failure visible
         // until ENTER is pressed.
-        std::printf("%s -> ENTER\n", messageText(33));
+        std::printf("%s -> ENTER\n", messageText(Message::ErrorUpdatingImage));
         std::fflush(stdout);
         std::fflush(stderr);
         ReadConsoleChar();
@@ -243,7 +243,7 @@ void StartUp(int argc, char** argv, SessionSettings& settings) {
                 const char* end = nullptr;
                 ParseDecimal(argv[++i], port, end);
                 if (port < 1 || port > 4) {
-                    std::fprintf(stderr, "%s %i\n", messageText(0), port);
+                    std::fprintf(stderr, "%s %i\n", messageText(Message::InvalidPort), port);
                     ExitProgram(1);
                 }
                 settings.portNumber = port;
@@ -324,7 +324,7 @@ void StartUp(int argc, char** argv, SessionSettings& settings) {
                 settings.beepWhenDone = 1;
                 break;
             default:
-                std::fprintf(stderr, "%s %s \n\n", argument, messageText(1));
+                std::fprintf(stderr, "%s %s \n\n", argument, messageText(Message::InvalidOption));
                 PrintUsage(language, serviceMode);
                 ExitProgram(1);
         }

@@ -24,7 +24,6 @@ constexpr int SmallDecompress = 0;
 
 constexpr uint32_t StreamCapacity = ImageBufferSize;
 constexpr int MaxAttempts = 10;
-constexpr int MessageCorrecting = 55;
 
 // The 4.21 and 4.23 loaders choke on some streams; a pattern over this image range changes
 // the stream until one passes the trial.
@@ -113,7 +112,7 @@ int BuildCompressedImage(uint32_t imageSize, int type, uint32_t softwareId, uint
         if (TrialDecompress(headerLength) != BZ_UNEXPECTED_EOF) {
             break;
         }
-        std::printf("%s %i\n", messageText(MessageCorrecting), attempt);
+        std::printf("%s %i\n", messageText(Message::TryingToCorrect), attempt);
         if (softwareId == Loader421 || softwareId == Loader423) {
             CorrectImage(imageSize, headerLength, attempt);
         }

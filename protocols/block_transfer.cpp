@@ -57,13 +57,6 @@ std::array<uint8_t, TransferBlockSize + 1> ReplyBuffer{};
 
 namespace {
 
-constexpr int MessageFlashIdMismatch = 14;
-constexpr int MessageErrorText = 15;
-constexpr int MessageFlashReport = 16;
-constexpr int MessageNoResponse = 17;
-constexpr int MessageFatalError = 18;
-constexpr int MessageTransfered = 47;
-
 constexpr uint32_t ColonLimit = 6;
 constexpr uint32_t IdleSliceMs = 100;
 constexpr uint32_t LeadInMarker = 0x11;
@@ -208,7 +201,8 @@ uint32_t ScanReply(ReplyScan& scan, std::span<const uint8_t> received) {
 }
 
 void PrintTransferProgress(uint32_t percentage) {
-    std::printf("%4i %% %s       ", static_cast<int>(percentage), messageText(MessageTransfered));
+    std::printf("%4i %% %s       ", static_cast<int>(percentage),
+                messageText(Message::Transferred));
     std::fputs("\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b", stdout);
     std::fflush(stdout);
 }
@@ -332,19 +326,19 @@ int SendImageBlocks(SerialLink link, const char* fileName, uint32_t silenceLimit
 void ReportTransferFailure(SerialLink link, uint32_t value) {
     switch (value) {
         case ErrorTimeout:
-            std::fprintf(stderr, "%s\n\n", messageText(MessageNoResponse));
+            std::fprintf(stderr, "%s\n\n", messageText(Message::BoxDoesNotRespond));
             break;
         case ErrorBoxFlashReport:
-            std::fprintf(stderr, "%s\n\n", messageText(MessageFlashReport));
+            std::fprintf(stderr, "%s\n\n", messageText(Message::FlashErrorsAbort));
             break;
         case ErrorFlashIdMismatch:
-            std::fprintf(stderr, "%s\n", messageText(MessageFlashIdMismatch));
+            std::fprintf(stderr, "%s\n", messageText(Message::FlashIdsDontMatch));
             break;
         case ErrorBoxErrorText:
-            std::fprintf(stderr, "%s\n", messageText(MessageErrorText));
+            std::fprintf(stderr, "%s\n", messageText(Message::Error));
             break;
         default:
-            std::fprintf(stderr, "%s %i\n\n", messageText(MessageFatalError),
+            std::fprintf(stderr, "%s %i\n\n", messageText(Message::FatalError),
                          static_cast<int>(value));
             break;
     }

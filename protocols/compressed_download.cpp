@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int MessageCompressing = 23;
-constexpr int MessageFromBox = 48;
 constexpr uint32_t ShownAsComplete = 98;  // a percentage above this is shown as 100
 
 // Patch mode: the image takes the container's type as its hardware type and, for the types
@@ -33,7 +31,7 @@ void PatchImageTag(int type, uint32_t softwareId) {
 
 // The box's error text is shown with everything that arrived in the same read.
 void PrintBoxMessage(uint32_t got) {
-    std::printf("%s (%i)\n", messageText(MessageFromBox), static_cast<int>(got));
+    std::printf("%s (%i)\n", messageText(Message::MessageFromBox), static_cast<int>(got));
     std::fwrite(ReplyBuffer.data(), 1, got, stdout);
     std::printf("\n\n");
     std::fflush(stdout);
@@ -57,7 +55,7 @@ int SendCompressedImage(SerialLink link, const char* fileName, int type, uint32_
         PatchImageTag(type, softwareId);
     }
 
-    std::printf("%s\n", messageText(MessageCompressing));
+    std::printf("%s\n", messageText(Message::CompressingFile));
     std::fflush(stdout);
     uint32_t total = 0;
     if (!BuildCompressedImage(imageLength, type, softwareId, total)) {

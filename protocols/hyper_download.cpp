@@ -24,13 +24,13 @@ constexpr uint32_t WakeUpWaitMs = 500;
 // What sets the members of the 1.x family apart from each other.
 struct HyperFamily {
     int padTag;               // WriteHyperPad argument: 0 no tag, 1 the 1-byte tag 0x01
-    bool reportPadFailure;    // message 24 when hyper.pad cannot be written
+    bool reportPadFailure;    // CannotCreateHyperFile when hyper.pad cannot be written
     bool setBaudRate;         // switch to 115200 before the menu entry
-    bool announceErasing;     // message 19 before the menu entry
+    bool announceErasing;     // ErasingFlash before the menu entry
     uint32_t pauseBeforeMs;   // pause before the menu entry
     const char* entry;        // the menu entry that starts the download
     bool confirmEntry;        // "now?" is answered with "y"
-    bool doneBeforeDownload;  // message 10 before message 20
+    bool doneBeforeDownload;  // Done before DownloadHyperBootloader
     int encodePad;            // hyper.pad goes out prefix-coded
     uint8_t hyperType;        // the byte that follows "hyperboot\n"
 };
@@ -40,22 +40,22 @@ constexpr HyperFamily Loader15{0, true, true, false, 100, "2", false, false, 0, 
 constexpr HyperFamily Loader16{0, true, true, false, 0, "3", false, false, 1, 0};
 constexpr HyperFamily Loader17{1, true, true, false, 0, "3", false, false, 1, 1};
 
-// Prints message `number` with the last-error value, closes the port and gives the failure.
-int Fail(SerialLink link, int number) {
-    std::fprintf(stderr, "%s %i\n", messageText(number), static_cast<int>(GetLastErrorValue()));
+// Prints the message with the last-error value, closes the port and gives the failure.
+int Fail(SerialLink link, Message message) {
+    std::fprintf(stderr, "%s %i\n", messageText(message), static_cast<int>(GetLastErrorValue()));
     CloseSerialLink(link);
     return 1;
 }
 
 int SendOrFail(SerialLink link, const char* text) {
     if (SendTimed(link, text, SendLimitMs) == 0)
-        return Fail(link, 8);
+        return Fail(link, Message::CannotSendData);
     return 0;
 }
 
 int WaitOrFail(SerialLink link, const char* text, uint32_t limitMs = 0) {
     if (WaitFor(link, text, limitMs) == 0)
-        return Fail(link, 13);
+        return Fail(link, Message::WaitForError);
     return 0;
 }
 
@@ -65,7 +65,7 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
     bool padFailed = false;
     if (WriteHyperPad(family.padTag) == 0) {
         if (family.reportPadFailure)
-            std::fprintf(stderr, "%s\n", messageText(24));
+            std::fprintf(stderr, "%s\n", messageText(Message::CannotCreateHyperFile));
         leaveMenu = true;
         padFailed = true;
     }
@@ -83,7 +83,7 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
     }
 
     if (family.announceErasing)
-        std::printf("%s\n", messageText(19));
+        std::printf("%s\n", messageText(Message::ErasingFlash));
     if (family.pauseBeforeMs != 0)
         SleepMs(family.pauseBeforeMs);
     if (SendOrFail(link, family.entry) != 0)
@@ -95,15 +95,15 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
     if (WaitOrFail(link, "file:") != 0)
         return 1;
     if (family.doneBeforeDownload)
-        std::printf("%s\n", messageText(10));
-    std::printf("%s\n", messageText(20));
+        std::printf("%s\n", messageText(Message::Done));
+    std::printf("%s\n", messageText(Message::DownloadHyperBootloader));
     std::fflush(stdout);
 
     if (SendImageBlocks(link, HyperPadName, SilenceLimitMs, 1, family.encodePad, 0) == 0) {
         ReportTransferFailure(link, GetLastErrorValue());
         return 1;
     }
-    std::printf("%s\n", messageText(10));
+    std::printf("%s\n", messageText(Message::Done));
     std::fflush(stdout);
     if (WaitOrFail(link, "finished!") != 0)
         return 1;
@@ -135,7 +135,7 @@ int DownloadLoader17(SerialLink link, const char* imageName, uint32_t, uint32_t,
 }
 
 int SendViaHyperBootloader(SerialLink link, const char* imageFileName, uint8_t hyperType) {
-    std::printf("%s\n", messageText(12));
+    std::printf("%s\n", messageText(Message::StartDownload));
     std::fflush(stdout);
     if (ChangeBaudRate(link, HyperBaudRate) == 0) {
         CloseSerialLink(link);
@@ -149,19 +149,19 @@ int SendViaHyperBootloader(SerialLink link, const char* imageFileName, uint8_t h
         if (WaitFor(link, "hyperboot\n", WakeUpWaitMs) != 0)
             break;
         if (GetLastErrorValue() != ErrorTimeout)
-            return Fail(link, 13);
+            return Fail(link, Message::WaitForError);
     }
     if (SendTimed(link, &hyperType, 1, SendLimitMs) == 0)
-        return Fail(link, 8);
+        return Fail(link, Message::CannotSendData);
     if (SendImageBlocks(link, imageFileName, SilenceLimitMs, 1, 1, 0) == 0) {
         ReportTransferFailure(link, GetLastErrorValue());
         return 1;
     }
-    std::printf("%s\n", messageText(10));
-    std::printf("%s", messageText(11));
+    std::printf("%s\n", messageText(Message::Done));
+    std::printf("%s", messageText(Message::ProgrammingFlash));
     std::fflush(stdout);
     if (WaitOrFail(link, "finished.\n") != 0)
         return 1;
-    std::printf("%s\n", messageText(10));
+    std::printf("%s\n", messageText(Message::Done));
     return 0;
 }

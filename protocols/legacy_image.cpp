@@ -162,14 +162,14 @@ int CheckImageType(char letter, const uint8_t* payload, uint32_t payloadLength) 
     const bool serviceOnly = state == LegacyState::R || state == LegacyState::B ||
                              state == LegacyState::C || state == LegacyState::S;
     if (state == LegacyState::None || (serviceOnly && serviceMode == 0)) {
-        std::printf("%s\n", messageText(38));
+        std::printf("%s\n", messageText(Message::WrongImageParameter));
         return 0;
     }
     if (!met) {
         if (state == LegacyState::A) {
-            std::printf("%s\n", messageText(36));
+            std::printf("%s\n", messageText(Message::InvalidFlashApplication));
         } else if (state == LegacyState::F) {
-            std::printf("%s\n", messageText(37));
+            std::printf("%s\n", messageText(Message::InvalidFactorySettings));
         }
         return 0;
     }

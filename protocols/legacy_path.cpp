@@ -86,7 +86,7 @@ int OpenLegacyLoader(SerialLink link) {
         // starts the next pass.
         while (ReadByteTimed(link, byte, ReplyLimitMs) == 1) {
             if (byte == LoaderReached) {
-                std::printf("%s\n", messageText(35));
+                std::printf("%s\n", messageText(Message::BootloaderAccessed));
                 std::fflush(stdout);
                 return 1;
             }
@@ -119,7 +119,7 @@ int LegacyDownload(SerialLink link, const char* imageName, int patchImage) {
     // The block is released by the owner on every way out.
     LegacyImage image;
     if (LoadLegacyImage(imageName, image) != 1) {
-        std::printf("%s\n", messageText(29));
+        std::printf("%s\n", messageText(Message::ErrorReadingFile));
         return 1;
     }
     if (CheckImageType(imageTypeLetter, image.payload.get(), image.payloadLength) != 1) {
@@ -132,29 +132,30 @@ int LegacyDownload(SerialLink link, const char* imageName, int patchImage) {
         reached = AccessLegacyLoader(link, boxSoftwareId);
     }
     if (!reached) {
-        std::printf("%s\n", messageText(31));
+        std::printf("%s\n", messageText(Message::ErrorGettingVersion));
         return 1;
     }
 
     const bool bootImage = LegacyImageState == LegacyState::B || LegacyImageState == LegacyState::C;
     if (!bootImage && patchImage != 1 && boxSoftwareId != image.softwareId) {
-        std::printf("%s (0x%8.8x)\n", messageText(32), image.softwareId);
+        std::printf("%s (0x%8.8x)\n", messageText(Message::WrongHardwareIds), image.softwareId);
         return 1;
     }
 
     const LegacyLoaderRow* row = FindLoaderRow(boxSoftwareId);
     if (row == nullptr) {
         std::fflush(stdout);
-        std::fprintf(stderr, "%s %lx\n", messageText(27),
+        std::fprintf(stderr, "%s %lx\n", messageText(Message::VersionNotSupported),
                      static_cast<unsigned long>(boxSoftwareId));
         CloseSerialLink(link);
-        std::printf("%s (0x%8.8x)\n", messageText(34), image.softwareId);
+        std::printf("%s (0x%8.8x)\n", messageText(Message::UnsupportedSoftwareId),
+                    image.softwareId);
         return 1;
     }
 
     if (row->transfer(link, image.payload.get(), image.payloadCapacity, image.payloadLength,
                       row->compressFrom) != 0) {
-        std::printf("%s\n", messageText(33));
+        std::printf("%s\n", messageText(Message::ErrorUpdatingImage));
         return 1;
     }
     return 0;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <optional>
 #include <span>
 
 #include "frontend/messages.h"
@@ -45,23 +46,23 @@ constexpr int RepeatMaximum = 50;
 
 struct TypeByte {
     uint8_t value;
-    int message;  // printed before the transfer; -1: none
+    std::optional<Message> announcement;  // printed before the transfer
 };
 
 TypeByte TransferTypeByte(LegacyState state) {
     switch (state) {
         case LegacyState::A:
-            return {0x55, 39};
+            return {0x55, Message::SendingFlashImage};
         case LegacyState::S:
-            return {0x99, 39};
+            return {0x99, Message::SendingFlashImage};
         case LegacyState::R:
         case LegacyState::C:
-            return {0x66, -1};
+            return {0x66, std::nullopt};
         case LegacyState::F:
-            return {0x77, 40};
+            return {0x77, Message::SendingFactorySettings};
         case LegacyState::B:
         default:
-            return {0x88, -1};
+            return {0x88, std::nullopt};
     }
 }
 
@@ -83,8 +84,8 @@ int StartLegacyTransfer(SerialLink link, uint8_t* payload, uint32_t payloadCapac
                         uint32_t& payloadLength, uint32_t compressFrom,
                         const TransferVariant& variant) {
     const TypeByte type = TransferTypeByte(LegacyImageState);
-    if (type.message >= 0) {
-        std::printf("%s\n", messageText(type.message));
+    if (type.announcement) {
+        std::printf("%s\n", messageText(*type.announcement));
         std::fflush(stdout);
     }
     if (LegacyImageState == LegacyState::A && variant.compresses) {
@@ -116,8 +117,8 @@ int StartLegacyTransfer(SerialLink link, uint8_t* payload, uint32_t payloadCapac
     uint32_t announced = payloadLength;
     const bool tooLong = payloadLength > variant.maximumLength;
     if (tooLong) {
-        std::printf("%s=%i, max=%i)\n", messageText(49), static_cast<int>(payloadLength),
-                    static_cast<int>(variant.maximumLength));
+        std::printf("%s=%i, max=%i)\n", messageText(Message::FileTooLong),
+                    static_cast<int>(payloadLength), static_cast<int>(variant.maximumLength));
         announced = 0;
     }
     const std::array<uint8_t, 3> length{static_cast<uint8_t>(announced >> 16),
@@ -185,10 +186,10 @@ int AwaitFlashVerdict(SerialLink link) {
         return 0;
     }
     if (report != TransferDone) {
-        std::printf("%s\n", messageText(42));
+        std::printf("%s\n", messageText(Message::ErrorErasingFlash));
         return 0;
     }
-    std::printf("%s", messageText(41));
+    std::printf("%s", messageText(Message::ErasingFlashPleaseWait));
     std::fflush(stdout);
 
     if (!ReadReply(link, report, FlashReportLimitMs)) {
@@ -196,10 +197,10 @@ int AwaitFlashVerdict(SerialLink link) {
         return 0;
     }
     if (report != EraseDone) {
-        std::printf("%s: %02x\n", messageText(42), report);
+        std::printf("%s: %02x\n", messageText(Message::ErrorErasingFlash), report);
         return 0;
     }
-    std::printf("%s", messageText(45));
+    std::printf("%s", messageText(Message::FlashingImagePleaseWait));
     std::fflush(stdout);
 
     if (!ReadReply(link, report, FlashReportLimitMs)) {
@@ -207,10 +208,10 @@ int AwaitFlashVerdict(SerialLink link) {
         return 0;
     }
     if (report != ProgramDone) {
-        std::printf("%s\n", messageText(43));
+        std::printf("%s\n", messageText(Message::ErrorWritingImage));
         return 0;
     }
-    std::printf("%s\n", messageText(44));
+    std::printf("%s\n", messageText(Message::Ready));
     return 1;
 }
 

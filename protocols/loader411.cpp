@@ -61,15 +61,15 @@ int SumImageBytes(const char* fileName, uint32_t length, uint32_t& sum) {
     return 1;
 }
 
-int Fail(SerialLink link, int number) {
-    std::fprintf(stderr, "%s %i\n", messageText(number), static_cast<int>(GetLastErrorValue()));
+int Fail(SerialLink link, Message message) {
+    std::fprintf(stderr, "%s %i\n", messageText(message), static_cast<int>(GetLastErrorValue()));
     CloseSerialLink(link);
     return 1;
 }
 
 int SendOrFail(SerialLink link, const uint8_t* data, uint32_t length) {
     if (SendTimed(link, data, length, SendLimitMs) == 0)
-        return Fail(link, 8);
+        return Fail(link, Message::CannotSendData);
     return 0;
 }
 
@@ -92,7 +92,7 @@ void BuildBoxTimeStamp(int year, int month, int day, int hour, int minute, int s
 int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLength,
                       uint32_t softwareId, int quitRequest, int, int, uint32_t, int, int) {
     if (WaitFor(link, "choice!:", 0) == 0)
-        return Fail(link, 13);
+        return Fail(link, Message::WaitForError);
     std::printf("Choice found\n");
     std::fflush(stdout);
     if (ChangeBaudRate(link, 115200) == 0) {
@@ -107,11 +107,11 @@ int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLeng
 
     SleepMs(MenuPauseMs);
     if (SendTimed(link, "2", SendLimitMs) == 0)
-        return Fail(link, 8);
+        return Fail(link, Message::CannotSendData);
     if (WaitFor(link, "file:", 0) == 0)
-        return Fail(link, 13);
+        return Fail(link, Message::WaitForError);
     SleepMs(MenuPauseMs);
-    std::printf("%s\n", messageText(12));
+    std::printf("%s\n", messageText(Message::StartDownload));
     std::fflush(stdout);
 
     uint8_t stamp[5];
@@ -129,7 +129,7 @@ int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLeng
         const uint32_t reason = GetLastErrorValue();
         if (reason == ErrorBoxStop) {
             // The box ends the transfer itself once it has what it needs.
-            std::printf("%s\n", messageText(10));
+            std::printf("%s\n", messageText(Message::Done));
             return 0;
         }
         ReportTransferFailure(link, reason);
@@ -145,11 +145,11 @@ int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLeng
     WriteBigEndian32(sumBytes, sum);
     if (SendOrFail(link, sumBytes, sizeof sumBytes) != 0)
         return 1;
-    std::printf("%s\n", messageText(10));
-    std::printf("%s", messageText(11));
+    std::printf("%s\n", messageText(Message::Done));
+    std::printf("%s", messageText(Message::ProgrammingFlash));
     std::fflush(stdout);
     if (WaitFor(link, "finished!", 0) == 0)
-        return Fail(link, 13);
-    std::printf("%s\n", messageText(10));
+        return Fail(link, Message::WaitForError);
+    std::printf("%s\n", messageText(Message::Done));
     return 0;
 }

@@ -13,12 +13,6 @@
 
 namespace {
 
-constexpr int MessageWriteFileError = 8;
-constexpr int MessageDone = 10;
-constexpr int MessageProgramming = 11;
-constexpr int MessageStartDownload = 12;
-constexpr int MessageWaitForError = 13;
-
 constexpr uint32_t MenuBaudRate = 115200;
 constexpr uint32_t SendLimitMs = 1000;
 constexpr uint32_t TransferLimitMs = 120000;
@@ -37,7 +31,7 @@ constexpr MenuLoader Loader20{0x1D0000, "supported by bootloader version 2.0!\n"
 constexpr MenuLoader Loader42{0x1C0000, "supported by bootloader version 4.x!\n", false, 4, true};
 constexpr MenuLoader Loader46{0x1C0000, "supported by bootloader version 4.x!\n", false, 5, true};
 
-int FailWith(SerialLink link, int message) {
+int FailWith(SerialLink link, Message message) {
     std::fprintf(stderr, "%s %i\n", messageText(message), static_cast<int>(GetLastErrorValue()));
     CloseSerialLink(link);
     return 1;
@@ -47,7 +41,7 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
                   uint32_t imageLength, uint32_t softwareId, int quitRequest, int compressedImage,
                   int compressInput, int patchImage) {
     if (!WaitFor(link, "choice!:", 0)) {
-        return FailWith(link, MessageWaitForError);
+        return FailWith(link, Message::WaitForError);
     }
     if (!ChangeBaudRate(link, MenuBaudRate)) {
         CloseSerialLink(link);
@@ -81,13 +75,13 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
         }
     }
     if (!SendTimed(link, entry, SendLimitMs)) {
-        return FailWith(link, MessageWriteFileError);
+        return FailWith(link, Message::CannotSendData);
     }
     if (!WaitFor(link, "file:", 0)) {
-        return FailWith(link, MessageWaitForError);
+        return FailWith(link, Message::WaitForError);
     }
     SleepMs(PauseMs);
-    std::printf("%s\n", messageText(MessageStartDownload));
+    std::printf("%s\n", messageText(Message::StartDownload));
     std::fflush(stdout);
 
     int sent = 0;
@@ -105,13 +99,13 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
         return 1;
     }
 
-    std::printf("%s\n", messageText(MessageDone));
-    std::printf("%s", messageText(MessageProgramming));
+    std::printf("%s\n", messageText(Message::Done));
+    std::printf("%s", messageText(Message::ProgrammingFlash));
     std::fflush(stdout);
     if (!WaitFor(link, "finished!", 0)) {
-        return FailWith(link, MessageWaitForError);
+        return FailWith(link, Message::WaitForError);
     }
-    std::printf("%s\n", messageText(MessageDone));
+    std::printf("%s\n", messageText(Message::Done));
     std::fflush(stdout);
     return 0;
 }

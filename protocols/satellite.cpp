@@ -60,7 +60,8 @@ int RequestSatelliteUpdate(SerialLink link, const char* answer) {
         return 1;
     }
     if (WaitFor(link, "choice!:", 0) != 1) {
-        std::fprintf(stderr, "%s %i\n", messageText(13), static_cast<int>(GetLastErrorValue()));
+        std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError),
+                     static_cast<int>(GetLastErrorValue()));
         CloseSerialLink(link);
         return 1;
     }
@@ -69,11 +70,12 @@ int RequestSatelliteUpdate(SerialLink link, const char* answer) {
         return 1;
     }
     if (SendTimed(link, answer, SendLimitMs) != 1) {
-        std::fprintf(stderr, "%s %i\n", messageText(8), static_cast<int>(GetLastErrorValue()));
+        std::fprintf(stderr, "%s %i\n", messageText(Message::CannotSendData),
+                     static_cast<int>(GetLastErrorValue()));
         CloseSerialLink(link);
         return 1;
     }
-    std::printf("%s\n", messageText(10));
-    std::printf("%s\n", messageText(22));
+    std::printf("%s\n", messageText(Message::Done));
+    std::printf("%s\n", messageText(Message::PleaseBePatient));
     return 0;
 }

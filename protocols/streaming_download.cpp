@@ -40,7 +40,8 @@ bool AwaitBoxText(SerialLink link, const char* text) {
     if (WaitFor(link, text, 0) == 1) {
         return true;
     }
-    std::fprintf(stderr, "%s %i\n", messageText(13), static_cast<int>(GetLastErrorValue()));
+    std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError),
+                 static_cast<int>(GetLastErrorValue()));
     CloseSerialLink(link);
     return false;
 }
@@ -70,13 +71,13 @@ int StreamingDownload(SerialLink link, const char* imageName, uint32_t /*imageLe
         return 1;
     }
 
-    std::printf("%s\n", messageText(10));
-    std::printf("%s", messageText(11));
+    std::printf("%s\n", messageText(Message::Done));
+    std::printf("%s", messageText(Message::ProgrammingFlash));
     std::fflush(stdout);
     if (!AwaitBoxText(link, "finished!")) {
         return 1;
     }
-    std::printf("%s\n", messageText(10));
+    std::printf("%s\n", messageText(Message::Done));
     std::fflush(stdout);
     return 0;
 }

@@ -56,7 +56,8 @@ int AwaitVerdict(SerialLink link) {
 int DownloadXmodem(SerialLink link, const char* imageName, uint32_t, uint32_t, int, int, int,
                    uint32_t, int, int) {
     if (WaitFor(link, StartPrompt, 0) == 0) {
-        std::fprintf(stderr, "%s %i\n", messageText(13), static_cast<int>(GetLastErrorValue()));
+        std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError),
+                     static_cast<int>(GetLastErrorValue()));
         CloseSerialLink(link);
         return 1;
     }
@@ -66,7 +67,7 @@ int DownloadXmodem(SerialLink link, const char* imageName, uint32_t, uint32_t, i
         std::printf("%s", FailureBanner);
         result = 1;
     }
-    std::printf("%s\n", messageText(10));
+    std::printf("%s\n", messageText(Message::Done));
     std::fflush(stdout);
     return result;
 }

@@ -85,13 +85,13 @@ bool SendAll(SerialLink link, const uint8_t* data, uint32_t length) {
 }
 
 // Waits for the box without using the processor and counts the silence. Each time 5 seconds of
-// silence have added up, message 54 tells the user that the sender is still trying.
+// silence have added up, StillTryingToSend tells the user that the sender is still trying.
 void WaitForBox(SerialLink link, uint32_t& silentMs) {
     const uint32_t start = ClockMs();
     PortWaitReadable(link, SilenceNoticeMs - silentMs);
     silentMs += ElapsedMs(start);
     if (silentMs >= SilenceNoticeMs) {
-        std::printf("%s\n", messageText(54));
+        std::printf("%s\n", messageText(Message::StillTryingToSend));
         std::fflush(stdout);
         silentMs %= SilenceNoticeMs;
     }

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "serial/port.h"
 #include "tests/support/fake_port.h"
+#include "tests/support/message_by_number.h"
 
 namespace {
 
@@ -29,8 +30,8 @@ std::string Literal(const std::string& text) {
     return out;
 }
 
-std::string Message(int number) {
-    return messageText(number);
+std::string Text(int number) {
+    return MessageByNumber(number);
 }
 
 // A box played by a responder: it answers the keyword, the digits and the closing bytes.
@@ -175,7 +176,7 @@ TEST_F(Handshake, SilentRoundsArePacedAndAnnouncedEveryTwenty) {
     box_.Install();
     ::testing::internal::CaptureStdout();
     AccessBootloader(link_, settings_, version_);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), Message(53) + "\n" + Message(53) + "\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), Text(53) + "\n" + Text(53) + "\n");
     // A silent round takes five reads with 100 ms pauses; an echoed one three.
     EXPECT_EQ(box_.closingAt, 300u + 38 * 500 + 2 * 300);
     EXPECT_EQ(fake::WrittenText().substr(8, 12), "012345678901");
@@ -197,7 +198,7 @@ TEST_F(Handshake, FailedDigitWritesAreReportedAndNotCounted) {
     AccessBootloader(link_, settings_, version_);
     const std::string err = ::testing::internal::GetCapturedStderr();
     const std::string out = ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(err, Message(8) + "\n" + Message(8) + "\n" + Message(8) + "\n");
+    EXPECT_EQ(err, Text(8) + "\n" + Text(8) + "\n" + Text(8) + "\n");
     EXPECT_EQ(out, "");
     // The three failed writes are repeated with the same digit "0".
     EXPECT_EQ(fake::WrittenText().substr(0, 3), "012");
@@ -281,7 +282,7 @@ TEST_F(Handshake, ErrorTextInsteadOfGrantedIsFatalWithoutLimit) {
             ::testing::internal::CaptureStdout();
             AccessBootloader(link_, settings_, version_);
         },
-        ::testing::ExitedWithCode(1), "^" + Literal(Message(13) + " 536870919\n") + "$");
+        ::testing::ExitedWithCode(1), "^" + Literal(Text(13) + " 536870919\n") + "$");
 }
 
 TEST_F(Handshake, WithoutKeywordTheSynchronisationStillRuns) {
@@ -346,14 +347,14 @@ struct FatalCase {
 TEST_F(Handshake, KeywordAndSpeedFailuresEndTheProgram) {
     const FatalCase cases[] = {
         {"speed 9600 refused", 1, [] { fake::FailBaudChanges(1); },
-         [] { return Message(6) + " 31)\n"; }},
+         [] { return Text(6) + " 31)\n"; }},
         {"speed back refused", 1,
          [] { fake::SetResponder([](std::span<const uint8_t>) { fake::FailBaudChanges(1); }); },
-         [] { return Message(9) + " 31)\n"; }},
+         [] { return Text(9) + " 31)\n"; }},
         {"keyword send timed out", 0, [] { fake::LimitWrites(1, 600); },
-         [] { return Message(7) + " 2\n"; }},
+         [] { return Text(7) + " 2\n"; }},
         {"keyword write failed", 0, [] { fake::FailWrites(1117); },
-         [] { return Message(8) + " 1117\n"; }},
+         [] { return Text(8) + " 1117\n"; }},
     };
     for (const FatalCase& c : cases) {
         fake::Reset();
@@ -383,7 +384,7 @@ TEST_F(Handshake, SilentBoxGetsSixteenAttemptsThenTheProgramEnds) {
         expected += "K" + std::to_string(at) + ",";
         at += 15001;  // each query ends just past its 15 s limit
     }
-    expected += Literal(Message(25) + "\n" + Message(26) + "\n") + "$";
+    expected += Literal(Text(25) + "\n" + Text(26) + "\n") + "$";
     EXPECT_EXIT(AccessBootloader(link_, settings_, version_), ::testing::ExitedWithCode(1),
                 expected);
 }
@@ -440,10 +441,8 @@ TEST_F(Handshake, AbortedReadReopensThePort) {
 
 TEST_F(Handshake, RetryFailuresEndTheProgram) {
     const FatalCase cases[] = {
-        {"aborted read, no retry left", 0, [] { retriesLeft = 0; },
-         [] { return Message(26) + "\n"; }},
-        {"re-opening refused", 0, [] { fake::FailOpens(16); },
-         [] { return Message(5) + " 16)\n"; }},
+        {"aborted read, no retry left", 0, [] { retriesLeft = 0; }, [] { return Text(26) + "\n"; }},
+        {"re-opening refused", 0, [] { fake::FailOpens(16); }, [] { return Text(5) + " 16)\n"; }},
     };
     for (const FatalCase& c : cases) {
         fake::Reset();
@@ -464,7 +463,7 @@ TEST_F(Handshake, UnreadableVersionEndsTheProgramWithoutAStaleReason) {
     box_.Install();
     SetLastErrorValue(ErrorTimeout);
     EXPECT_EXIT(AccessBootloader(link_, settings_, version_), ::testing::ExitedWithCode(1),
-                "^" + Literal(Message(13) + " 0\n") + "$");
+                "^" + Literal(Text(13) + " 0\n") + "$");
 }
 
 // ---- The version query ------------------------------------------------------------------

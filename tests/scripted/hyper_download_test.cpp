@@ -16,6 +16,7 @@
 #include "protocols/procedures.h"
 #include "serial/port.h"
 #include "tests/support/fake_port.h"
+#include "tests/support/message_by_number.h"
 #include "tests/support/pad_builder.h"
 
 namespace {
@@ -68,7 +69,7 @@ std::string StripProgress(const std::string& text) {
 }
 
 std::string Line(int message) {
-    return std::string(messageText(message)) + "\n";
+    return std::string(MessageByNumber(message)) + "\n";
 }
 
 // Plays an old menu and the hyper bootloader, phase by phase, on what the program writes.
@@ -275,7 +276,7 @@ TEST_P(FamilyMembers, LoadTheHyperBootloaderAndThenTheImage) {
     EXPECT_TRUE(box.extra.empty());
     EXPECT_EQ(fake::Port().baudHistory, (std::vector<uint32_t>{38400, 115200}));
 
-    EXPECT_EQ(out_, c.outputHead + Line(10) + Line(12) + Line(10) + messageText(11) + Line(10));
+    EXPECT_EQ(out_, c.outputHead + Line(10) + Line(12) + Line(10) + MessageByNumber(11) + Line(10));
     EXPECT_EQ(err_, "");
     EXPECT_FALSE(HyperPadExists());
     EXPECT_TRUE(fake::Port().open);
@@ -334,7 +335,7 @@ TEST_F(HyperTest, ErrorTextInsteadOfTheWakeUpAnswerFailsWithMessage13) {
     box.answerBlank = [](int n) { return n < 3 ? nullptr : "ERROR: no memory\n"; };
     ASSERT_EQ(Run(DownloadLoader16), 1);
     EXPECT_EQ(box.blankTimes.size(), 3u);
-    EXPECT_EQ(err_, std::string(messageText(13)) + " 536870919\n");
+    EXPECT_EQ(err_, std::string(MessageByNumber(13)) + " 536870919\n");
     EXPECT_FALSE(fake::Port().open);
     EXPECT_EQ(box.typeByte, -1);
     EXPECT_FALSE(HyperPadExists());  // the box had taken it
@@ -346,7 +347,7 @@ TEST_F(HyperTest, FailureBeforeTheBoxHasTheFileLeavesHyperPad) {
     ASSERT_EQ(Run(DownloadLoader15), 1);
     fake::SetResponder({});
     EXPECT_EQ(fake::WrittenText(), "2");
-    EXPECT_EQ(err_, std::string(messageText(13)) + " 536870919\n");
+    EXPECT_EQ(err_, std::string(MessageByNumber(13)) + " 536870919\n");
     EXPECT_FALSE(fake::Port().open);
     ASSERT_TRUE(HyperPadExists());
     EXPECT_EQ(test::ReadFileBytes(dir_ + "/hyper.pad"), HyperPadFile(false));
@@ -369,7 +370,7 @@ TEST_F(HyperTest, MissingImageFailsAfterTheWakeUp) {
     ASSERT_EQ(Run(DownloadLoader16), 1);
     EXPECT_EQ(box.typeByte, 0);
     EXPECT_TRUE(box.imageGot.empty());
-    EXPECT_EQ(err_, std::string(messageText(18)) + " 2\n\n");  // the file is not there
+    EXPECT_EQ(err_, std::string(MessageByNumber(18)) + " 2\n\n");  // the file is not there
     EXPECT_FALSE(fake::Port().open);
 }
 

@@ -15,12 +15,13 @@
 #include "protocols/procedures.h"
 #include "serial/port.h"
 #include "tests/support/fake_port.h"
+#include "tests/support/message_by_number.h"
 #include "tests/support/pad_builder.h"
 
 namespace {
 
 std::string Line(int message) {
-    return std::string(messageText(message)) + "\n";
+    return std::string(MessageByNumber(message)) + "\n";
 }
 
 std::string StripProgress(const std::string& text) {
@@ -158,7 +159,7 @@ TEST_F(Loader411Test, PadImageGoesOutWithTimeStampAnnouncementAndByteSum) {
     const uint32_t sum = test::ByteSum({image.begin(), image.begin() + length});
     EXPECT_EQ(std::vector<uint8_t>(box.stream.end() - 4, box.stream.end()), BigEndian(sum));
 
-    EXPECT_EQ(out_, "Choice found\n" + Line(12) + Line(10) + messageText(11) + Line(10));
+    EXPECT_EQ(out_, "Choice found\n" + Line(12) + Line(10) + MessageByNumber(11) + Line(10));
     EXPECT_EQ(err_, "");
     EXPECT_TRUE(fake::Port().open);
     EXPECT_EQ(fake::PendingFromBox(), 0u);
@@ -306,7 +307,7 @@ TEST_F(Loader411Test, ErrorTextInsteadOfTheMenuFailsWithMessage13) {
     fake::BoxSends("\r\nERROR: locked\r\n");
     UseFile(test::RandomBytes(10, 8));
     ASSERT_EQ(Run(10, 0x0004000C), 1);
-    EXPECT_EQ(err_, std::string(messageText(13)) + " 536870919\n");
+    EXPECT_EQ(err_, std::string(MessageByNumber(13)) + " 536870919\n");
     EXPECT_TRUE(fake::Written().empty());
     EXPECT_FALSE(fake::Port().open);
 }
@@ -316,7 +317,7 @@ TEST_F(Loader411Test, RefusedMenuEntryFailsWithMessage8) {
     Loader411Box box(10);
     fake::FailWrites(5, 1);
     ASSERT_EQ(Run(10, 0x0004000C), 1);
-    EXPECT_EQ(err_, std::string(messageText(8)) + " 5\n");
+    EXPECT_EQ(err_, std::string(MessageByNumber(8)) + " 5\n");
     EXPECT_FALSE(fake::Port().open);
 }
 

@@ -11,6 +11,7 @@
 #include "protocols/verdict_lines.h"
 #include "serial/port.h"
 #include "tests/support/fake_port.h"
+#include "tests/support/message_by_number.h"
 #include "tests/support/pad_builder.h"
 
 namespace {
@@ -145,7 +146,7 @@ class XmodemDownloadTest : public ::testing::Test {
         err_ = ::testing::internal::GetCapturedStderr();
         return result;
     }
-    std::string Done() const { return std::string(messageText(10)) + "\n"; }
+    std::string Done() const { return std::string(MessageByNumber(10)) + "\n"; }
 
     SerialLink link_ = InvalidLink;
     std::vector<uint8_t> image_;
@@ -275,7 +276,7 @@ TEST_F(XmodemDownloadTest, ReadFailureWhileWaitingForTheVerdictFailsWithBanner) 
 TEST_F(XmodemDownloadTest, MissingPromptClosesThePortWithMessage13) {
     fake::BoxSends("\r\nERROR: no loader\r\n");
     ASSERT_EQ(Run(), 1);
-    EXPECT_EQ(err_, std::string(messageText(13)) + " 536870919\n");
+    EXPECT_EQ(err_, std::string(MessageByNumber(13)) + " 536870919\n");
     EXPECT_FALSE(fake::Port().open);
     EXPECT_TRUE(fake::Written().empty());
 }

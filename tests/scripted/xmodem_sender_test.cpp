@@ -18,6 +18,7 @@
 #include "protocols/xmodem_sender.h"
 #include "serial/port.h"
 #include "tests/support/fake_port.h"
+#include "tests/support/message_by_number.h"
 #include "tests/support/pad_builder.h"
 
 namespace {
@@ -363,7 +364,7 @@ TEST_P(Silence, Message54AfterEachFiveSecondsOfSilenceAddedUp) {
 
     std::string notices;
     for (int i = 0; i < GetParam().notices; ++i) {
-        notices += std::string(messageText(54)) + "\n";
+        notices += std::string(MessageByNumber(54)) + "\n";
     }
     std::string expected = notices;
     // The notices stand between the progress lines: compare them apart from the percentages.
@@ -452,8 +453,8 @@ TEST_F(StreamingTest, PromptTransferAndFinishedGiveSuccess) {
     const auto fields = ExpectedFields(image);
     EXPECT_EQ(BlockData(box.frames[0], 1), fields[0]);
     EXPECT_EQ(BlockData(box.frames[1], 2), fields[1]);
-    EXPECT_EQ(out_, Progress({50, 100}) + ClearLine + messageText(10) + "\n" + messageText(11) +
-                        messageText(10) + "\n");
+    EXPECT_EQ(out_, Progress({50, 100}) + ClearLine + MessageByNumber(10) + "\n" +
+                        MessageByNumber(11) + MessageByNumber(10) + "\n");
     EXPECT_EQ(err_, "");
     EXPECT_EQ(fake::Port().closes, 0);
 }
@@ -489,7 +490,7 @@ TEST_F(StreamingTest, BoxErrorInsteadOfPromptOrFinishedClosesTheLink) {
         std::string out;
     };
     const std::string afterTransfer =
-        Progress({100}) + ClearLine + messageText(10) + "\n" + messageText(11);
+        Progress({100}) + ClearLine + MessageByNumber(10) + "\n" + MessageByNumber(11);
     for (const Case& c :
          {Case{"ERROR: no flash\r\n", {}, ""}, Case{"Now start download\r\n",
                                                     {{std::string(1, Ack)}, {"ERROR: flash\r\n"}},
@@ -500,7 +501,7 @@ TEST_F(StreamingTest, BoxErrorInsteadOfPromptOrFinishedClosesTheLink) {
         Receiver box(c.replies);
         EXPECT_EQ(Download(path, 0x00180004, 0, 0), 1);
         const std::string failure =
-            std::string(messageText(13)) + " " + std::to_string(ErrorBoxErrorText) + "\n";
+            std::string(MessageByNumber(13)) + " " + std::to_string(ErrorBoxErrorText) + "\n";
         ASSERT_GE(err_.size(), failure.size());
         EXPECT_EQ(err_.substr(err_.size() - failure.size()), failure);
         // Our lines come first; the wait shows the text of the box after them.

@@ -11,6 +11,7 @@
 
 #include "frontend/messages.h"
 #include "image/pad_image.h"
+#include "tests/support/message_by_number.h"
 #include "tests/support/pad_builder.h"
 
 namespace {
@@ -43,7 +44,7 @@ Bytes ImageInBuffer(size_t size) {
 std::string CorrectionMessages(int attempts) {
     std::string text;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
-        text += std::string(messageText(55)) + " " + std::to_string(attempt) + "\n";
+        text += std::string(MessageByNumber(55)) + " " + std::to_string(attempt) + "\n";
     }
     return text;
 }

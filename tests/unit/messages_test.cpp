@@ -6,6 +6,7 @@
 
 #include "frontend/messages.h"
 #include "frontend/settings.h"
+#include "tests/support/message_by_number.h"
 
 namespace {
 
@@ -83,11 +84,11 @@ TEST(MessageCatalogTest, MessageTextFollowsTheLanguage) {
         SCOPED_TRACE(c.number);
         {
             LanguageGuard english(0);
-            EXPECT_STREQ(messageText(c.number), c.english);
+            EXPECT_STREQ(MessageByNumber(c.number), c.english);
         }
         {
             LanguageGuard german(1);
-            EXPECT_STREQ(messageText(c.number), c.german);
+            EXPECT_STREQ(MessageByNumber(c.number), c.german);
         }
     }
 }
@@ -118,20 +119,20 @@ TEST(MessageCatalogTest, OnlyTheEnglishPatienceNoticeEndsInALineFeed) {
 TEST(MessageCatalogTest, FormatsJoinTextAndValueAsShownToTheUser) {
     LanguageGuard english(0);
     char line[200];
-    std::snprintf(line, sizeof line, "%s %i)\n", messageText(5), 2);
+    std::snprintf(line, sizeof line, "%s %i)\n", MessageByNumber(5), 2);
     EXPECT_STREQ(line, "Inititialization of COM-port failed (Error:  2)\n");
-    std::snprintf(line, sizeof line, "%s%s\n", messageText(2), messageText(4));
+    std::snprintf(line, sizeof line, "%s%s\n", MessageByNumber(2), MessageByNumber(4));
     EXPECT_STREQ(line, "Checking file ... OK\n");
-    std::snprintf(line, sizeof line, "%4i %% %s       ", 42, messageText(47));
+    std::snprintf(line, sizeof line, "%4i %% %s       ", 42, MessageByNumber(47));
     EXPECT_STREQ(line, "  42 % transfered       ");
 }
 
 TEST(MessageCatalogTest, NumbersOutsideTheCatalogueGiveAnEmptyText) {
     for (int language : {0, 1}) {
         LanguageGuard guard(language);
-        EXPECT_STREQ(messageText(-1), "");
-        EXPECT_STREQ(messageText(MessageCount), "");
-        EXPECT_STREQ(messageText(1000), "");
+        EXPECT_STREQ(MessageByNumber(-1), "");
+        EXPECT_STREQ(MessageByNumber(MessageCount), "");
+        EXPECT_STREQ(MessageByNumber(1000), "");
     }
 }
 
