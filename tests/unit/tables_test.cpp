@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <string>
 #include <utility>
@@ -42,6 +43,29 @@ TEST(BootloaderTableTest, RowsPerProcedure) {
         EXPECT_EQ(e.procedure == nullptr ? hyperRows : counts[e.procedure], e.rows);
     }
     EXPECT_EQ(counts.size(), 11u);  // no procedure outside the list above
+}
+
+// The tools name a row's procedure from the one list of named procedures: every procedure of
+// the table has its own name there, and each name belongs to the function it names.
+TEST(BootloaderTableTest, EveryProcedureHasItsOwnName) {
+    const std::pair<DownloadProcedure, std::string> expected[] = {
+        {StreamingDownload, "StreamingDownload"},       {DownloadLoader14, "DownloadLoader14"},
+        {DownloadLoader15, "DownloadLoader15"},         {DownloadLoader16, "DownloadLoader16"},
+        {DownloadLoader17, "DownloadLoader17"},         {DownloadLoader20, "DownloadLoader20"},
+        {DownloadLoader42, "DownloadLoader42"},         {DownloadLoader46, "DownloadLoader46"},
+        {DownloadLoader411, "DownloadLoader411"},       {DownloadXmodem, "DownloadXmodem"},
+        {DownloadNotAvailable, "DownloadNotAvailable"},
+    };
+    ASSERT_EQ(DownloadProcedures.size(), std::size(expected));
+    for (const auto& [procedure, name] : expected) {
+        const char* listed = DownloadProcedureName(procedure);
+        ASSERT_NE(listed, nullptr) << name;
+        EXPECT_EQ(listed, name);
+    }
+    for (std::size_t i = 0; i < BootloaderRowCount; ++i) {
+        EXPECT_NE(DownloadProcedureName(BootloaderTable[i].procedure), nullptr) << "row " << i;
+    }
+    EXPECT_EQ(DownloadProcedureName(nullptr), nullptr);
 }
 
 TEST(BootloaderTableTest, EndsWithOneTerminatingRow) {

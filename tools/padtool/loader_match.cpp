@@ -9,36 +9,9 @@
 
 namespace padtool {
 
-namespace {
-
-struct NamedProcedure {
-    DownloadProcedure procedure;
-    const char* name;
-};
-
-const std::array<NamedProcedure, 11> ProcedureNames{{
-    {StreamingDownload, "StreamingDownload"},
-    {DownloadLoader14, "DownloadLoader14"},
-    {DownloadLoader15, "DownloadLoader15"},
-    {DownloadLoader16, "DownloadLoader16"},
-    {DownloadLoader17, "DownloadLoader17"},
-    {DownloadLoader20, "DownloadLoader20"},
-    {DownloadLoader42, "DownloadLoader42"},
-    {DownloadLoader46, "DownloadLoader46"},
-    {DownloadLoader411, "DownloadLoader411"},
-    {DownloadXmodem, "DownloadXmodem"},
-    {DownloadNotAvailable, "DownloadNotAvailable"},
-}};
-
-}  // namespace
-
 const char* ProcedureName(DownloadProcedure procedure) {
-    for (const NamedProcedure& entry : ProcedureNames) {
-        if (entry.procedure == procedure) {
-            return entry.name;
-        }
-    }
-    return "?";
+    const char* name = DownloadProcedureName(procedure);
+    return name != nullptr ? name : "?";
 }
 
 std::vector<ProcedureVersions> RowsForHardwareType(uint8_t hardwareType) {
