@@ -1,7 +1,7 @@
 // A scripted box on a virtual clock, for unit tests of the protocol code.
 //
 // Test programs that link the fake platform library (instead of the real clock and serial port)
-// get ClockMs/SleepMs on a virtual millisecond clock and the port calls of serial_link.h on an
+// get ClockMs/SleepMs on a virtual millisecond clock and the port calls of serial/port.h on an
 // in-memory line: what the program writes is recorded, what the "box" sends is queued with the
 // virtual time from which it can be read. Waits (SleepMs, PortWaitReadable) advance the clock at
 // once, so a four-minute time-out costs nothing.
