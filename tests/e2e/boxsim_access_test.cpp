@@ -23,7 +23,8 @@
 #include "serial/serial_link.h"
 #include "tests/support/boxsim_runner.h"
 #include "tests/support/pad_builder.h"
-#include "tools/boxsim/box.h"
+#include "tools/boxsim/box_line.h"
+#include "tools/boxsim/box_options.h"
 
 namespace {
 

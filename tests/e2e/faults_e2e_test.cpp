@@ -20,7 +20,9 @@
 #include "tests/support/boxsim_runner.h"
 #include "tests/support/pad_builder.h"
 #include "tests/support/run_process.h"
-#include "tools/boxsim/box.h"
+#include "tools/boxsim/box_faults.h"
+#include "tools/boxsim/box_line.h"
+#include "tools/boxsim/box_options.h"
 
 namespace {
 

@@ -27,7 +27,8 @@
 #include <string>
 #include <string_view>
 
-#include "box.h"
+#include "box_line.h"
+#include "box_players.h"
 
 namespace {
 

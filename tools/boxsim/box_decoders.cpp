@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "protocols/block_transfer.h"
-
 namespace box {
 
 namespace {
@@ -70,15 +68,11 @@ bool PrefixDecoder::Build(std::span<const Code, 256> codes, std::string& problem
     return true;
 }
 
-const PrefixDecoder& PrefixDecoder::ForByteCodeTable() {
+const PrefixDecoder& PrefixDecoder::ForBoxCodeTable() {
     static const PrefixDecoder decoder = [] {
-        std::array<Code, 256> codes{};
-        for (int byte = 0; byte < 256; ++byte) {
-            codes[byte] = Code{ByteCodeTable[byte].length, ByteCodeTable[byte].value};
-        }
         PrefixDecoder built;
         std::string problem;
-        if (!built.Build(codes, problem)) {
+        if (!built.Build(BoxCodeTable, problem)) {
             std::fprintf(stderr, "boxsim: the download's code table cannot be decoded: %s\n",
                          problem.c_str());
             std::exit(2);
@@ -156,7 +150,7 @@ bool CheckPadImage(std::span<const uint8_t> image, PadLayout& layout, std::strin
 }
 
 EncodedImageReceiver::EncodedImageReceiver(size_t expectedSize)
-    : decoder_(PrefixDecoder::ForByteCodeTable()), expectedSize_(expectedSize) {
+    : decoder_(PrefixDecoder::ForBoxCodeTable()), expectedSize_(expectedSize) {
     decoder_.Reset();
 }
 

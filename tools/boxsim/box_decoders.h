@@ -11,14 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace box {
+#include "box_code_table.h"
 
-// One code of a prefix code: its length in bits and its value (the low `length` bits, most
-// significant bit first).
-struct Code {
-    uint8_t length = 0;
-    uint16_t value = 0;
-};
+namespace box {
 
 // Decodes a stream of prefix codes, byte by byte as it arrives. The decoder is built from the
 // code of every byte value and checks that they form a complete prefix code of at most
@@ -29,8 +24,8 @@ class PrefixDecoder {
 
     // False (with the reason in `problem`) when the codes are not a complete prefix code.
     bool Build(std::span<const Code, 256> codes, std::string& problem);
-    // The decoder over the download's own code table.
-    static const PrefixDecoder& ForByteCodeTable();
+    // The decoder over the box's own code table (BoxCodeTable).
+    static const PrefixDecoder& ForBoxCodeTable();
 
     // Starts a new stream.
     void Reset();

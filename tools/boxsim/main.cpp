@@ -9,7 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "box.h"
+#include "box_faults.h"
+#include "box_line.h"
+#include "box_options.h"
+#include "box_players.h"
 
 namespace {
 

@@ -21,8 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "box.h"
 #include "box_decoders.h"
+#include "box_line.h"
+#include "box_players.h"
 #include "image/pad_image.h"
 
 namespace {

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "box.h"
+#include "box_line.h"
+#include "box_players.h"
 
 namespace {
 

@@ -23,8 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "box.h"
 #include "box_decoders.h"
+#include "box_line.h"
+#include "box_players.h"
 
 namespace {
 

@@ -6,7 +6,8 @@
 //   --no-menu            never show the menu (the program then waits without limit)
 #include <string>
 
-#include "box.h"
+#include "box_line.h"
+#include "box_players.h"
 
 namespace {
 

@@ -21,7 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "box.h"
+#include "box_line.h"
+#include "box_players.h"
 
 namespace {
 

@@ -1,78 +1,27 @@
-// The simulated box: the master side of a pseudo-terminal that plays a box's bootloader.
+// The simulated box's line: the master side of a pseudo-terminal that plays a box's bootloader.
 //
 // BoxLine is the box's UART. It reads the line settings that the program set on the slave side
 // (speed, RTS/CTS) and behaves like a real UART: bytes sent at a speed other than the box's own
 // arrive garbled in both directions. With pacing on, traffic runs at the line rate (10 bits per
-// byte). Every family of bootloaders is played by one Play... function.
+// byte). Every family of bootloaders is played by one Play... function (box_players.h).
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-struct BoxOptions {
-    std::string version = "24.4";  // bootloader version the box reports ("major.minor")
-    uint32_t hardwareType = 0x14;  // hardware type of the box
-    uint32_t baudRate = 115200;    // the box's own speed after the access
-    bool pace = false;             // pace traffic at the line rate
-    std::string linkPath;          // symlink to the slave device, if asked
-    std::string savePath;          // where to save what the box received
-    // Options of the individual protocols: "--name value" or "--name=value" on the command
-    // line; a "--name" without value holds "1".
-    std::map<std::string, std::string> extra;
-
-    std::string Get(const std::string& name, const std::string& fallback = "") const;
-    long GetInt(const std::string& name, long fallback = 0) const;  // decimal or 0x hex
-    bool Has(const std::string& name) const { return extra.count(name) != 0; }
-    int Major() const;
-    int Minor() const;
-
-    // What kind of access the box plays (with the options that force a kind):
-    // a legacy loader (10.0-12.3, --legacy, --legacy-id) wants "pelmorant" or "stravinol";
-    // boxes of the synchronising hardware types and the 4.11-4.13 loaders run the digit
-    // synchronisation (--sync, --no-granted, --no-sync force it on or off); the synchronising
-    // hardware types also answer "granted".
-    bool Legacy() const;
-    bool Synchronises() const;
-    bool AnswersGranted() const;
-    // Limit for each wait in the middle of a conversation (--step-timeout, default 30000 ms).
-    int StepTimeoutMs() const;
-};
-
-// Bytes as readable text for the log: printable ASCII as is, others as \r, \n or \xHH.
-std::string PrintableBytes(std::string_view bytes);
+#include "box_faults.h"
+#include "box_line_control.h"
+#include "box_options.h"
 
 // Makes SIGTERM, SIGINT and SIGHUP end the box's waits: every BoxLine read and write returns
 // as after a hang-up, so that boxsim can clean up (symlink) and report what it saw.
 void BoxStopOnSignals();
 
-class BoxLine;
-
-// A fault on the line between the program and the box (faults.cpp): noise, lost bytes,
-// silences, a pulled adapter, and texts the box sends in place of its own.
-class LineFaults {
-  public:
-    virtual ~LineFaults() = default;
-    // A byte from the program as the box's UART takes it (read from the terminal at
-    // `arrivedAtMs`, on the monotonic clock in ms): the byte (perhaps changed), or -1 when the
-    // line lost it.
-    virtual int FromProgram(BoxLine& line, uint8_t byte, double arrivedAtMs) = 0;
-    // What the box is about to send; may be changed, cut or extended before it goes out.
-    virtual void ToProgram(BoxLine& line, std::string& bytes) = 0;
-    // False when the options asked for something that makes no sense (told on standard error).
-    virtual bool Valid() const { return true; }
-};
-
-// The faults that the options ask for (see FaultUsageText), or nullptr for a clean line.
-std::unique_ptr<LineFaults> MakeLineFaults(const BoxOptions& options);
-// The fault options for boxsim --help.
-extern const char* const FaultUsageText;
-
-class BoxLine {
+class BoxLine final : public LineControl {
   public:
     BoxLine() = default;
     BoxLine(const BoxLine&) = delete;
@@ -85,7 +34,7 @@ class BoxLine {
 
     // The box's own speed (what its UART is set to now).
     void SetBoxBaud(uint32_t baud) { boxBaud_ = baud; }
-    uint32_t BoxBaud() const { return boxBaud_; }
+    uint32_t BoxBaud() const override { return boxBaud_; }
     // What the program set on its side: speed and RTS/CTS flow control.
     uint32_t ProgramBaud() const;
     bool ProgramRtsCts() const;
@@ -113,7 +62,7 @@ class BoxLine {
     void AwaitDelivery(int limitMs);
 
     // Logging on standard error with the prefix "boxsim: ".
-    void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void Log(const char* format, ...) override __attribute__((format(printf, 2, 3)));
     // A protocol violation: logged, remembered, and makes boxsim exit non-zero.
     void Violation(const char* format, ...) __attribute__((format(printf, 2, 3)));
     bool Violated() const { return violated_; }
@@ -124,7 +73,7 @@ class BoxLine {
 
     // Pulls the line like a USB adapter pulled out: both sides of the pseudo-terminal close, so
     // the program's next read or write fails; the box's reads return -2 from now on.
-    void HangUp();
+    void HangUp() override;
 
     // Writes `data` to options.savePath, if one was given.
     void Save(const BoxOptions& options, const std::vector<uint8_t>& data);
@@ -164,17 +113,3 @@ class BoxLine {
     std::unique_ptr<LineFaults> faults_;  // nullptr: a clean line
     bool markEverySend_ = false;          // --reply-latency-all
 };
-
-// The access handshake: keyword, "granted", digit echo, 0xAF 0xFE and the version line (or,
-// for the legacy loaders, the keyword and 0x01). Returns false on a violation or hang-up.
-bool PlayAccess(BoxLine& line, const BoxOptions& options);
-
-// One player per family of bootloaders; each returns 0 when the program kept the protocol,
-// 1 otherwise. They run after PlayAccess.
-int PlayStreaming(BoxLine& line, const BoxOptions& options);      // 12.4-12.6, 21.x-24.x, 0.0
-int PlayMenuLoader(BoxLine& line, const BoxOptions& options);     // 2.0-4.x menus, 20.5-21.0
-int PlayHyperLoader(BoxLine& line, const BoxOptions& options);    // 1.4-1.9
-int PlayLoader411(BoxLine& line, const BoxOptions& options);      // 4.11-4.13
-int PlayXmodemVerdict(BoxLine& line, const BoxOptions& options);  // 5.1, 5.3
-int PlayLegacy(BoxLine& line, const BoxOptions& options);         // 10.0-12.3 legacy loaders
-int PlaySatellite(BoxLine& line, const BoxOptions& options);      // -s menu answer

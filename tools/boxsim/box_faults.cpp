@@ -15,7 +15,8 @@
 #include <string>
 #include <thread>
 
-#include "box.h"
+#include "box_faults.h"
+#include "box_options.h"
 
 const char* const FaultUsageText =
     "Line faults:\n"
@@ -81,7 +82,7 @@ class Faults : public LineFaults {
 
     bool Valid() const override { return valid_; }
 
-    int FromProgram(BoxLine& line, uint8_t byte, double arrivedAtMs) override {
+    int FromProgram(LineControl& line, uint8_t byte, double arrivedAtMs) override {
         ++fromProgram_;
         if (paceInput_ && line.BoxBaud() != 0) {
             TakeAtLineRate(line.BoxBaud(), arrivedAtMs);
@@ -112,7 +113,7 @@ class Faults : public LineFaults {
         return byte;
     }
 
-    void ToProgram(BoxLine& line, std::string& bytes) override {
+    void ToProgram(LineControl& line, std::string& bytes) override {
         if (!errorInstead_.empty() && bytes.find(errorInstead_) != std::string::npos) {
             line.Log("fault: \"%s\" in place of \"%s\"", PrintableBytes(ErrorLine).c_str(),
                      PrintableBytes(bytes).c_str());
