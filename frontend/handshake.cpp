@@ -12,6 +12,7 @@
 #include "frontend/startup.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
+#include "protocols/time_limits.h"
 #include "serial/serial_link.h"
 
 int retriesLeft = 15;
@@ -27,6 +28,16 @@ constexpr uint8_t Blank = 0x20;
 // and an echo held back by a USB adapter's latency timer (16 ms) still falls into the round.
 constexpr uint32_t EchoPauseMs = 100;
 constexpr uint32_t EchoPollMs = 10;
+
+// The pause after each change of speed around the slow keyword.
+constexpr uint32_t SlowKeywordPauseMs = 1000;
+// How long the input after "granted" is left to arrive before it is thrown away.
+constexpr uint32_t DrainPauseMs = 300;
+constexpr uint32_t FactorySettingsDrainPauseMs = 1000;
+// How long a plain invocation waits for "granted" before it synchronises anyway.
+constexpr uint32_t GrantedLimitMs = 1000;
+// The limit of each version query.
+constexpr uint32_t VersionQueryLimitMs = 15000;
 
 // The most recently received byte of the synchronisation reads, kept across rounds and
 // attempts for one box. Before the box's first byte it is "none", which is not a blank, so the
@@ -62,11 +73,11 @@ void SendKeyword(SerialLink link, const SessionSettings& settings) {
             ExitProgram(1);
         }
         std::printf("\n\n");
-        SleepMs(1000);
+        SleepMs(SlowKeywordPauseMs);
     }
     const char* keyword =
         settings.legacyPath == 1 ? settings.loaderKeyword : settings.accessKeyword;
-    if (SendTimed(link, keyword, settings.syncMode != 0 ? 0 : 1000) == 0) {
+    if (SendTimed(link, keyword, settings.syncMode != 0 ? NoTimeLimit : SendLimitMs) == 0) {
         if (GetLastErrorValue() == ErrorTimeout) {
             std::fprintf(stderr, "%s %i\n", messageText(Message::CannotConnectToBootloader),
                          settings.portNumber);
@@ -84,7 +95,7 @@ void SendKeyword(SerialLink link, const SessionSettings& settings) {
             ExitProgram(1);
         }
         std::printf("\n\n");
-        SleepMs(1000);
+        SleepMs(SlowKeywordPauseMs);
     }
 }
 
@@ -92,7 +103,7 @@ void SendKeyword(SerialLink link, const SessionSettings& settings) {
 void DrainInput(SerialLink link, const SessionSettings& settings) {
     const int rounds = settings.longSync == 1 ? 3 : 1;
     for (int round = 0; round < rounds; ++round) {
-        SleepMs(settings.factorySettings == 1 ? 1000 : 300);
+        SleepMs(settings.factorySettings == 1 ? FactorySettingsDrainPauseMs : DrainPauseMs);
         uint8_t byte = 0;
         while (ReadSingleByte(link, byte)) {
         }
@@ -164,10 +175,10 @@ void SynchroniseDigits(SerialLink link, const SessionSettings& settings) {
 void Synchronise(SerialLink link, const SessionSettings& settings) {
     if (settings.grantedHandshake != 0) {
         if (settings.sendKeyword == 1) {
-            const uint32_t limit = settings.plainInvocation != 0 ? 1000 : 0;
+            const uint32_t limit = settings.plainInvocation != 0 ? GrantedLimitMs : NoTimeLimit;
             // Within 1000 ms a missing "granted" is no failure; without a limit only a full
             // buffer or the box's error text end the wait, and they are fatal.
-            if (WaitFor(link, "granted", limit) == 0 && limit == 0) {
+            if (WaitFor(link, "granted", limit) == 0 && limit == NoTimeLimit) {
                 std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError), LastError());
                 CloseAndExit(link);
             }
@@ -291,7 +302,7 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
         if (settings.legacyPath == 1) {
             return;
         }
-        if (QueryLoaderVersion(link, version, 15000) == 1) {
+        if (QueryLoaderVersion(link, version, VersionQueryLimitMs) == 1) {
             return;
         }
         const uint32_t error = GetLastErrorValue();

@@ -15,6 +15,7 @@
 #include "protocols/legacy_path.h"
 #include "protocols/procedures.h"
 #include "protocols/satellite.h"
+#include "protocols/time_limits.h"
 #include "protocols/xmodem_sender.h"
 #include "serial/serial_link.h"
 
@@ -39,7 +40,6 @@ constexpr uint8_t SatelliteHardwareType = 0x02;
 constexpr uint32_t SatelliteSoftwareId = 0;
 
 constexpr uint32_t DownloadBaudRate = 115200;
-constexpr uint32_t SendLimitMs = 1000;
 
 // The release block that answers the download prompt of a box that is given up on.
 constexpr uint32_t ReleaseBlockSize = 400;
@@ -258,7 +258,7 @@ int ReleaseBox(SerialLink link, int mode) {
         }
         return 0;
     }
-    if (WaitFor(link, "Now start download", 0) != 1) {
+    if (WaitFor(link, "Now start download", NoTimeLimit) != 1) {
         std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError),
                      static_cast<int>(GetLastErrorValue()));
         CloseSerialLink(link);

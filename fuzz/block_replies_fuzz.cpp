@@ -17,12 +17,12 @@
 #include "fuzz/scripted_input.h"
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"
+#include "protocols/time_limits.h"
 #include "serial/port.h"
 
 namespace {
 
 constexpr SerialLink Link = 42;
-constexpr uint32_t SilenceLimitMs = 120000;
 constexpr std::array<size_t, 4> FileSizes = {0, 100, 10241, 25000};
 constexpr std::array<uint32_t, 4> WriteSizes = {0, 97, 700, 4096};
 
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const uint32_t start = fake::Now();
-    const int result = SendImageBlocks(Link, file.Path(), SilenceLimitMs, 1, encode, leadIn);
+    const int result = SendImageBlocks(Link, file.Path(), TransferLimitMs, 1, encode, leadIn);
     const uint32_t error = GetLastErrorValue();
     const std::string_view read =
         std::string_view(queued).substr(0, queued.size() - fake::PendingFromBox());
@@ -122,8 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (error != ErrorTimeout) {
             Fail("a failure without a box reason in the replies", error, 0);
         }
-        if (fake::Now() - start <= SilenceLimitMs) {
-            Fail("a time-out before the silence limit", fake::Now() - start, SilenceLimitMs);
+        if (fake::Now() - start <= TransferLimitMs) {
+            Fail("a time-out before the silence limit", fake::Now() - start, TransferLimitMs);
         }
         return 0;
     }

@@ -11,13 +11,12 @@
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"
 #include "protocols/procedures.h"
+#include "protocols/time_limits.h"
 #include "serial/serial_link.h"
 
 namespace {
 
 constexpr const char* HyperPadName = "hyper.pad";
-constexpr uint32_t SendLimitMs = 1000;
-constexpr uint32_t SilenceLimitMs = 120000;
 constexpr uint32_t HyperBaudRate = 115200;
 constexpr uint32_t WakeUpWaitMs = 500;
 
@@ -53,7 +52,7 @@ int SendOrFail(SerialLink link, const char* text) {
     return 0;
 }
 
-int WaitOrFail(SerialLink link, const char* text, uint32_t limitMs = 0) {
+int WaitOrFail(SerialLink link, const char* text, uint32_t limitMs = NoTimeLimit) {
     if (WaitFor(link, text, limitMs) == 0)
         return Fail(link, Message::WaitForError);
     return 0;
@@ -99,7 +98,7 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
     std::printf("%s\n", messageText(Message::DownloadHyperBootloader));
     std::fflush(stdout);
 
-    if (SendImageBlocks(link, HyperPadName, SilenceLimitMs, 1, family.encodePad, 0) == 0) {
+    if (SendImageBlocks(link, HyperPadName, TransferLimitMs, 1, family.encodePad, 0) == 0) {
         ReportTransferFailure(link, GetLastErrorValue());
         return 1;
     }
@@ -153,7 +152,7 @@ int SendViaHyperBootloader(SerialLink link, const char* imageFileName, uint8_t h
     }
     if (SendTimed(link, &hyperType, 1, SendLimitMs) == 0)
         return Fail(link, Message::CannotSendData);
-    if (SendImageBlocks(link, imageFileName, SilenceLimitMs, 1, 1, 0) == 0) {
+    if (SendImageBlocks(link, imageFileName, TransferLimitMs, 1, 1, 0) == 0) {
         ReportTransferFailure(link, GetLastErrorValue());
         return 1;
     }

@@ -12,6 +12,7 @@
 #include "image/pad_image.h"
 #include "protocols/legacy_image.h"
 #include "protocols/legacy_transfer.h"
+#include "protocols/time_limits.h"
 #include "serial/serial_link.h"
 
 constinit const std::array<LegacyLoaderRow, LegacyRowCount + 1> LegacyLoaderTable{{
@@ -46,6 +47,7 @@ constexpr uint32_t LegacyKeywordLength = sizeof(LegacyKeyword) - 1;
 
 constexpr int KeywordPasses = 10;
 constexpr int AccessAttempts = 5;
+// How long the loader may take for each byte of a reply.
 constexpr uint32_t ReplyLimitMs = 1000;
 constexpr uint32_t QuietMs = 300;
 constexpr uint8_t IdQueryStart = 0xFF;
@@ -74,7 +76,7 @@ const LegacyLoaderRow* FindLoaderRow(uint32_t boxSoftwareId) {
 int OpenLegacyLoader(SerialLink link) {
     const auto* keyword = reinterpret_cast<const uint8_t*>(LegacyKeyword);
     for (int pass = 0; pass < KeywordPasses; ++pass) {
-        if (SendTimed(link, keyword, LegacyKeywordLength, ReplyLimitMs) != 1) {
+        if (SendTimed(link, keyword, LegacyKeywordLength, SendLimitMs) != 1) {
             return 0;
         }
         if (LegacyImageState == LegacyState::B) {
@@ -97,12 +99,12 @@ int OpenLegacyLoader(SerialLink link) {
 
 int QueryBoxSoftwareId(SerialLink link, uint32_t& boxSoftwareId) {
     // A failed start byte is not acted on: the request below decides.
-    SendTimed(link, &IdQueryStart, 1, ReplyLimitMs);
+    SendTimed(link, &IdQueryStart, 1, SendLimitMs);
     uint8_t byte = 0;
     while (ReadByteTimed(link, byte, QuietMs) == 1) {
         // Whatever the loader says before the request is of no interest.
     }
-    if (SendTimed(link, &IdRequest, 1, ReplyLimitMs) != 1) {
+    if (SendTimed(link, &IdRequest, 1, SendLimitMs) != 1) {
         return 0;
     }
     std::array<uint8_t, 4> id{};

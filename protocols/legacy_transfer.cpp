@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/platform.h"
 #include "protocols/legacy_image.h"
+#include "protocols/time_limits.h"
 #include "serial/serial_link.h"
 
 namespace {
@@ -27,7 +28,6 @@ constexpr TransferVariant Variant10{false, 0xDC000};
 constexpr TransferVariant Variant11{true, 0x53FFC};
 constexpr TransferVariant Variant12{true, 0x53FFC};
 
-constexpr uint32_t SendLimitMs = 1000;
 constexpr uint32_t TypeReplyLimitMs = 50;
 constexpr uint32_t PacketReplyLimitMs = 1000;
 constexpr uint32_t TransferReportLimitMs = 1000;

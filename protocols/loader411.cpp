@@ -12,13 +12,12 @@
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"
 #include "protocols/procedures.h"
+#include "protocols/time_limits.h"
 #include "serial/serial_link.h"
 
 namespace {
 
-constexpr uint32_t SendLimitMs = 1000;
-constexpr uint32_t SilenceLimitMs = 120000;
-constexpr uint32_t MenuPauseMs = 500;
+constexpr uint32_t MenuBaudRate = 115200;
 constexpr uint8_t AnnouncedHardwareType = 0x07;
 constexpr uint32_t SumPieceSize = 10240;
 
@@ -91,11 +90,11 @@ void BuildBoxTimeStamp(int year, int month, int day, int hour, int minute, int s
 
 int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLength,
                       uint32_t softwareId, int quitRequest, int, int, uint32_t, int, int) {
-    if (WaitFor(link, "choice!:", 0) == 0)
+    if (WaitFor(link, "choice!:", NoTimeLimit) == 0)
         return Fail(link, Message::WaitForError);
     std::printf("Choice found\n");
     std::fflush(stdout);
-    if (ChangeBaudRate(link, 115200) == 0) {
+    if (ChangeBaudRate(link, MenuBaudRate) == 0) {
         CloseSerialLink(link);
         return 1;
     }
@@ -108,7 +107,7 @@ int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLeng
     SleepMs(MenuPauseMs);
     if (SendTimed(link, "2", SendLimitMs) == 0)
         return Fail(link, Message::CannotSendData);
-    if (WaitFor(link, "file:", 0) == 0)
+    if (WaitFor(link, "file:", NoTimeLimit) == 0)
         return Fail(link, Message::WaitForError);
     SleepMs(MenuPauseMs);
     std::printf("%s\n", messageText(Message::StartDownload));
@@ -125,7 +124,7 @@ int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLeng
     if (SendOrFail(link, announcement, sizeof announcement) != 0)
         return 1;
 
-    if (SendImageBlocks(link, imageName, SilenceLimitMs, 1, 0, 1) == 0) {
+    if (SendImageBlocks(link, imageName, TransferLimitMs, 1, 0, 1) == 0) {
         const uint32_t reason = GetLastErrorValue();
         if (reason == ErrorBoxStop) {
             // The box ends the transfer itself once it has what it needs.
@@ -148,7 +147,7 @@ int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLeng
     std::printf("%s\n", messageText(Message::Done));
     std::printf("%s", messageText(Message::ProgrammingFlash));
     std::fflush(stdout);
-    if (WaitFor(link, "finished!", 0) == 0)
+    if (WaitFor(link, "finished!", NoTimeLimit) == 0)
         return Fail(link, Message::WaitForError);
     std::printf("%s\n", messageText(Message::Done));
     return 0;

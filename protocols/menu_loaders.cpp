@@ -9,14 +9,12 @@
 #include "protocols/block_transfer.h"
 #include "protocols/compressed_download.h"
 #include "protocols/procedures.h"
+#include "protocols/time_limits.h"
 #include "serial/serial_link.h"
 
 namespace {
 
 constexpr uint32_t MenuBaudRate = 115200;
-constexpr uint32_t SendLimitMs = 1000;
-constexpr uint32_t TransferLimitMs = 120000;
-constexpr uint32_t PauseMs = 500;
 
 // What sets one menu loader apart from the others.
 struct MenuLoader {
@@ -40,7 +38,7 @@ int FailWith(SerialLink link, Message message) {
 int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageName,
                   uint32_t imageLength, uint32_t softwareId, int quitRequest, int compressedImage,
                   int compressInput, int patchImage) {
-    if (!WaitFor(link, "choice!:", 0)) {
+    if (!WaitFor(link, "choice!:", NoTimeLimit)) {
         return FailWith(link, Message::WaitForError);
     }
     if (!ChangeBaudRate(link, MenuBaudRate)) {
@@ -64,7 +62,7 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
         CloseSerialLink(link);
         return 1;
     }
-    SleepMs(PauseMs);
+    SleepMs(MenuPauseMs);
 
     const char* entry = "7";
     if (compressedImage == 0) {
@@ -77,10 +75,10 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
     if (!SendTimed(link, entry, SendLimitMs)) {
         return FailWith(link, Message::CannotSendData);
     }
-    if (!WaitFor(link, "file:", 0)) {
+    if (!WaitFor(link, "file:", NoTimeLimit)) {
         return FailWith(link, Message::WaitForError);
     }
-    SleepMs(PauseMs);
+    SleepMs(MenuPauseMs);
     std::printf("%s\n", messageText(Message::StartDownload));
     std::fflush(stdout);
 
@@ -102,7 +100,7 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
     std::printf("%s\n", messageText(Message::Done));
     std::printf("%s", messageText(Message::ProgrammingFlash));
     std::fflush(stdout);
-    if (!WaitFor(link, "finished!", 0)) {
+    if (!WaitFor(link, "finished!", NoTimeLimit)) {
         return FailWith(link, Message::WaitForError);
     }
     std::printf("%s\n", messageText(Message::Done));

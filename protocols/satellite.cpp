@@ -8,6 +8,7 @@
 
 #include "frontend/messages.h"
 #include "platform/platform.h"
+#include "protocols/time_limits.h"
 #include "serial/serial_link.h"
 
 namespace {
@@ -24,7 +25,6 @@ constexpr std::array<SatelliteMethod, 3> SatelliteMethods{{
 }};
 
 constexpr uint32_t RequestBaudRate = 115200;
-constexpr uint32_t SendLimitMs = 1000;
 
 char UpperCase(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
@@ -59,7 +59,7 @@ int RequestSatelliteUpdate(SerialLink link, const char* answer) {
         CloseSerialLink(link);
         return 1;
     }
-    if (WaitFor(link, "choice!:", 0) != 1) {
+    if (WaitFor(link, "choice!:", NoTimeLimit) != 1) {
         std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError),
                      static_cast<int>(GetLastErrorValue()));
         CloseSerialLink(link);

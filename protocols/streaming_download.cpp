@@ -37,7 +37,7 @@ class PriorityRaise {
 
 // Waits for a text of the box without time limit; on failure reports it and closes the link.
 bool AwaitBoxText(SerialLink link, const char* text) {
-    if (WaitFor(link, text, 0) == 1) {
+    if (WaitFor(link, text, NoTimeLimit) == 1) {
         return true;
     }
     std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError),

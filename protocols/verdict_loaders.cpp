@@ -55,7 +55,7 @@ int AwaitVerdict(SerialLink link) {
 
 int DownloadXmodem(SerialLink link, const char* imageName, uint32_t, uint32_t, int, int, int,
                    uint32_t, int, int) {
-    if (WaitFor(link, StartPrompt, 0) == 0) {
+    if (WaitFor(link, StartPrompt, NoTimeLimit) == 0) {
         std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError),
                      static_cast<int>(GetLastErrorValue()));
         CloseSerialLink(link);

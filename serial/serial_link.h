@@ -10,6 +10,10 @@
 
 // ---- Timed operations (portable) ----------------------------------------------------------
 
+// The time limit of the timed operations that means "wait as long as it takes". (The raw
+// PortWaitReadable takes WaitForever instead.)
+inline constexpr uint32_t NoTimeLimit = 0;
+
 // Received text of the last WaitFor: at most 10,239 bytes plus a terminating zero.
 inline constexpr uint32_t WaitBufferSize = 10240;
 extern std::array<char, WaitBufferSize> WaitBuffer;
