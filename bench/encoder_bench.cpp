@@ -98,7 +98,8 @@ void EncodeFile(benchmark::State& state, const std::vector<uint8_t>& image) {
         uint32_t consumed = 0;
         encoded = 0;
         do {
-            if (!ReadImageBlock(input, block.data(), TransferBlockSize, produced, consumed, 1)) {
+            if (!ReadImageBlock(input, block.data(), TransferBlockSize, produced, consumed,
+                                Encoding::PrefixCoded)) {
                 state.SkipWithError("read failed");
                 return;
             }

@@ -39,6 +39,10 @@ constexpr uint32_t GrantedLimitMs = 1000;
 // The limit of each version query.
 constexpr uint32_t VersionQueryLimitMs = 15000;
 
+// The write limit of the link once the box is synchronised: 1 ms per byte plus 10 ms per write.
+constexpr uint32_t WriteLimitPerByteMs = 1;
+constexpr uint32_t WriteLimitPerWriteMs = 10;
+
 // The most recently received byte of the synchronisation reads, kept across rounds and
 // attempts for one box. Before the box's first byte it is "none", which is not a blank, so the
 // echo reading makes its pauses from the start.
@@ -189,7 +193,7 @@ void Synchronise(SerialLink link, const SessionSettings& settings) {
     static constexpr uint8_t closing[] = {0xAF, 0xFE};
     uint32_t written = 0;
     PortWrite(link, closing, sizeof closing, written);
-    PortSetWriteLimits(link, 1, 10);
+    PortSetWriteLimits(link, WriteLimitPerByteMs, WriteLimitPerWriteMs);
 }
 
 // Reads "major.minor" in decimal, or after ": " in hexadecimal, as the box writes its version.

@@ -65,8 +65,10 @@ const char* SatelliteAnswerOrExit(const char* methodName) {
 void CheckImage(SessionSettings& settings) {
     std::printf("%s", messageText(Message::CheckingFile));
     std::fflush(stdout);
-    const uint32_t length = ReadPadImage(settings.imageName, settings.hardwareType,
-                                         settings.softwareId, settings.syncMode);
+    // Before the image rules apply, syncMode is 1 only through option -i: a raw image.
+    const PadReading reading = settings.syncMode == 1 ? PadReading::Raw : PadReading::Checked;
+    const uint32_t length =
+        ReadPadImage(settings.imageName, settings.hardwareType, settings.softwareId, reading);
     if (length == 0) {
         std::printf("%s\n", messageText(Message::FailedAbort));
         ExitProgram(1);

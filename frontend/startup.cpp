@@ -260,7 +260,7 @@ void StartUp(int argc, char** argv, SessionSettings& settings) {
             case 'V': {
                 const RevisionPair revision = ParseRevision(RevisionText);
                 PrintVersionListing(revision.major, revision.minor, programName,
-                                    serviceMode == 0 ? 1 : 0);
+                                    /*standardForm=*/serviceMode == 0 ? 1 : 0);
                 ExitProgram(0);
             }
             case 'b':

@@ -73,8 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const fuzz::ScratchFile file;
     fuzz::InputReader input(data, size);
     const uint8_t flags = input.Byte();
-    const int encode = flags & 1;
-    const int leadIn = (flags >> 1) & 1;
+    const Encoding encoding = (flags & 1) != 0 ? Encoding::PrefixCoded : Encoding::Plain;
+    const LeadIn leadIn = ((flags >> 1) & 1) != 0 ? LeadIn::Expected : LeadIn::None;
     const size_t fileSize = FileSizes[(flags >> 2) & 3];
     const uint32_t writeSize = WriteSizes[(flags >> 4) & 3];
     const int emptyWrites = input.Byte();
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < fileSize; ++i) {
         content[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
     }
-    if (leadIn && fileSize >= 2) {
+    if (leadIn == LeadIn::Expected && fileSize >= 2) {
         content[0] = 0x11;
         content[1] = static_cast<uint8_t>(flags | 0x40);
     }
@@ -105,7 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const uint32_t start = fake::Now();
-    const int result = SendImageBlocks(Link, file.Path(), TransferLimitMs, 1, encode, leadIn);
+    const int result =
+        SendImageBlocks(Link, file.Path(), TransferLimitMs, Progress::Shown, encoding, leadIn);
     const uint32_t error = GetLastErrorValue();
     const std::string_view read =
         std::string_view(queued).substr(0, queued.size() - fake::PendingFromBox());
@@ -127,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         return 0;
     }
-    if (encode == 0) {
+    if (encoding == Encoding::Plain) {
         const std::vector<uint8_t>& written = fake::Written();
         if (written != content) {
             Fail("the bytes on the line differ from the file",

@@ -54,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     uint8_t hardwareType = 0xEE;
     uint32_t softwareId = 0xEEEEEEEE;
-    const uint32_t result = ReadPadImage(file.Path(), hardwareType, softwareId, 0);
+    const uint32_t result =
+        ReadPadImage(file.Path(), hardwareType, softwareId, PadReading::Checked);
     const Expected expected = ReadReference(data, size);
     if (result != expected.result) {
         Mismatch("the result", result, expected.result);
@@ -69,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // Raw mode takes any readable file by its size.
-    const uint32_t raw = ReadPadImage(file.Path(), hardwareType, softwareId, 1);
+    const uint32_t raw = ReadPadImage(file.Path(), hardwareType, softwareId, PadReading::Raw);
     if (raw != size || hardwareType != 7 || softwareId != 0x0004000C) {
         Mismatch("the raw-mode result", raw, static_cast<uint32_t>(size));
     }

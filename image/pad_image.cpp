@@ -60,12 +60,12 @@ bool SumPayload(File& file, uint32_t payloadLength, uint32_t& sum) {
 }  // namespace
 
 uint32_t ReadPadImage(const char* fileName, uint8_t& hardwareType, uint32_t& softwareId,
-                      int rawMode) {
+                      PadReading reading) {
     File file = File::OpenRead(fileName);
     if (!file.IsOpen()) {
         return 0;
     }
-    if (rawMode == 1) {
+    if (reading == PadReading::Raw) {
         return ReadRawImage(file, hardwareType, softwareId);
     }
 

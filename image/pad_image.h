@@ -17,11 +17,15 @@ inline constexpr uint32_t HyperBootloaderSize = 35632;
 // The box-side program that 1.x bootloaders are given first (big-endian MIPS32 code).
 extern const std::array<uint8_t, HyperBootloaderSize> HyperBootloaderImage;
 
+// How ReadPadImage takes a file: checked as a PAD image, or as a raw image (option -i) that is
+// sent as it is. Any value other than Raw checks the file.
+enum class PadReading : int { Checked = 0, Raw = 1 };
+
 // Checks a PAD image. Returns N + 8 for a sound image and 0 for any failure; sets
-// hardwareType and softwareId (0 when the tag does not hold them). With rawMode 1 the file is
-// not checked: the result is the file size, hardware type 7, software id 0x0004000C.
+// hardwareType and softwareId (0 when the tag does not hold them). A Raw file is not checked:
+// the result is the file size, hardware type 7, software id 0x0004000C.
 uint32_t ReadPadImage(const char* fileName, uint8_t& hardwareType, uint32_t& softwareId,
-                      int rawMode);
+                      PadReading reading);
 
 // Writes "hyper.pad" into the current directory: the hyper bootloader as a PAD image without
 // a tag (hardwareType 0) or with the 1-byte tag. Returns 1 on success, 0 on failure.

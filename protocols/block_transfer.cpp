@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "serial/errors.h"
 #include "serial/port.h"
+#include "serial/serial_link.h"
 
 // A static code: frequent byte values get short codes; 0x00 takes the two bits 00. Each entry
 // is the code length and the code value (its low `length` bits, most significant bit first).
@@ -104,8 +105,8 @@ void ResetImageBlockReader() {
 }
 
 int ReadImageBlock(File& file, uint8_t* buffer, uint32_t wanted, uint32_t& produced,
-                   uint32_t& consumed, int encode) {
-    if (encode == 0) {
+                   uint32_t& consumed, Encoding encoding) {
+    if (encoding == Encoding::Plain) {
         uint32_t got = 0;
         int ok = file.Read(buffer, wanted, got);
         produced = consumed = got;
@@ -208,7 +209,7 @@ void PrintTransferProgress(uint32_t percentage) {
 }
 
 uint32_t IdleWaitMs(uint32_t limitMs, uint32_t elapsedMs) {
-    if (limitMs == 0) {
+    if (limitMs == NoTimeLimit) {
         return IdleSliceMs;
     }
     // One millisecond past the limit is the first moment at which it counts as exceeded.
@@ -217,14 +218,14 @@ uint32_t IdleWaitMs(uint32_t limitMs, uint32_t elapsedMs) {
 }
 
 int SendImageBlocks(SerialLink link, const char* fileName, uint32_t silenceLimitMs,
-                    int showProgress, int encode, int leadIn) {
-    enum class LeadIn { None, ExpectLeadIn, RecordNext, PausePending };
+                    Progress progress, Encoding encoding, LeadIn leadIn) {
+    enum class LeadInState { None, ExpectLeadIn, RecordNext, PausePending };
     uint32_t blockSize = TransferBlockSize;
-    LeadIn leadInState = LeadIn::None;
-    if (leadIn != 0) {
-        encode = 0;
+    LeadInState leadInState = LeadInState::None;
+    if (leadIn == LeadIn::Expected) {
+        encoding = Encoding::Plain;
         blockSize = LeadInSize;
-        leadInState = LeadIn::ExpectLeadIn;
+        leadInState = LeadInState::ExpectLeadIn;
     }
 
     // The file is closed on every way out when `file` goes out of scope.
@@ -243,26 +244,26 @@ int SendImageBlocks(SerialLink link, const char* fileName, uint32_t silenceLimit
     uint32_t shownPercentage = 0;
     uint32_t produced = 0;
     uint32_t consumed = 0;
-    if (!ReadImageBlock(file, BlockBuffer.data(), blockSize, produced, consumed, encode)) {
+    if (!ReadImageBlock(file, BlockBuffer.data(), blockSize, produced, consumed, encoding)) {
         return 0;
     }
     while (produced != 0) {
         switch (leadInState) {
-            case LeadIn::ExpectLeadIn:
+            case LeadInState::ExpectLeadIn:
                 if (produced == LeadInSize && BlockBuffer[0] == LeadInMarker &&
                     BlockBuffer[1] != 0) {
                     blockSize = BlockBuffer[1];
-                    leadInState = LeadIn::RecordNext;
+                    leadInState = LeadInState::RecordNext;
                 } else {
                     // An empty record (length 0) is no record: the rest of the file follows at
                     // once instead of the transfer ending after the two lead-in bytes.
                     blockSize = TransferBlockSize;
-                    leadInState = LeadIn::None;
+                    leadInState = LeadInState::None;
                 }
                 break;
-            case LeadIn::RecordNext:
+            case LeadInState::RecordNext:
                 blockSize = TransferBlockSize;
-                leadInState = LeadIn::PausePending;
+                leadInState = LeadInState::PausePending;
                 break;
             default:
                 break;
@@ -278,10 +279,10 @@ int SendImageBlocks(SerialLink link, const char* fileName, uint32_t silenceLimit
                 return 0;  // the write error stays in the last-error value
             }
             PortClearErrors(link);
-            if (leadInState == LeadIn::PausePending) {
+            if (leadInState == LeadInState::PausePending) {
                 // Gives the box time to take in the record before the image follows.
                 SleepMs(RecordPauseMs);
-                leadInState = LeadIn::None;
+                leadInState = LeadInState::None;
             }
             uint32_t got = 0;
             if (!PortRead(link, ReplyBuffer.data(), TransferBlockSize, got)) {
@@ -296,14 +297,14 @@ int SendImageBlocks(SerialLink link, const char* fileName, uint32_t silenceLimit
 
             const bool idle = written == 0 && got == 0;
             if (idle) {
-                if (silenceLimitMs != 0 && ElapsedMs(t0) > silenceLimitMs) {
+                if (silenceLimitMs != NoTimeLimit && ElapsedMs(t0) > silenceLimitMs) {
                     SetLastErrorValue(ErrorTimeout);
                     return 0;
                 }
             } else {
                 t0 = ClockMs();
             }
-            if (showProgress != 0 && fileSize != 0) {
+            if (progress == Progress::Shown && fileSize != 0) {
                 const uint32_t percentage = static_cast<uint32_t>(progressNumerator / fileSize);
                 if (percentage > shownPercentage) {
                     shownPercentage = percentage;
@@ -316,7 +317,7 @@ int SendImageBlocks(SerialLink link, const char* fileName, uint32_t silenceLimit
                 PortWaitReadable(link, IdleWaitMs(silenceLimitMs, ElapsedMs(t0)));
             }
         }
-        if (!ReadImageBlock(file, BlockBuffer.data(), blockSize, produced, consumed, encode)) {
+        if (!ReadImageBlock(file, BlockBuffer.data(), blockSize, produced, consumed, encoding)) {
             return 0;
         }
     }

@@ -20,21 +20,30 @@ struct ByteCode {
 };
 extern const std::array<ByteCode, 256> ByteCodeTable;
 
-// Delivers at most `wanted` bytes of the file (prefix-coded when `encode` is non-zero) into
-// `buffer`: `produced` bytes delivered, `consumed` bytes taken from the file. 0 delivered bytes
-// means the end of the file. Returns 1 on success, 0 on failure. The encoder state carries
-// over between calls and is empty again once the end of a file has been delivered.
+// How a file goes out: byte for byte, or prefix-coded with ByteCodeTable.
+enum class Encoding { Plain, PrefixCoded };
+// Whether a transfer prints its running percentage.
+enum class Progress { Hidden, Shown };
+// Whether the file may begin with a lead-in record (0x11, its length, the record) that goes out
+// by itself, followed by a pause before the rest of the file. Such a file is never encoded.
+enum class LeadIn { None, Expected };
+
+// Delivers at most `wanted` bytes of the file (prefix-coded or plain) into `buffer`: `produced`
+// bytes delivered, `consumed` bytes taken from the file. 0 delivered bytes means the end of the
+// file. Returns 1 on success, 0 on failure. The encoder state carries over between calls and is
+// empty again once the end of a file has been delivered.
 int ReadImageBlock(File& file, uint8_t* buffer, uint32_t wanted, uint32_t& produced,
-                   uint32_t& consumed, int encode);
+                   uint32_t& consumed, Encoding encoding);
 
 // Empties the encoder state of ReadImageBlock, so that the next encoded read starts a new
 // stream. SendImageBlocks does this at the start of every transfer.
 void ResetImageBlockReader();
 
 // Pushes a file in 10,240-byte blocks (optionally prefix-coded), watching the box's replies.
-// 1 when the whole file was sent, 0 on failure with the reason in the last-error value.
+// silenceLimitMs: the longest time in which nothing moves (NoTimeLimit: none). 1 when the whole
+// file was sent, 0 on failure with the reason in the last-error value.
 int SendImageBlocks(SerialLink link, const char* fileName, uint32_t silenceLimitMs,
-                    int showProgress, int encode, int leadIn);
+                    Progress progress, Encoding encoding, LeadIn leadIn);
 // Prints the failure of a transfer by its last-error value and closes the port.
 void ReportTransferFailure(SerialLink link, uint32_t value);
 

@@ -15,6 +15,7 @@
 #include "protocols/block_transfer.h"
 #include "serial/errors.h"
 #include "serial/port.h"
+#include "serial/serial_link.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ void PrintBoxMessage(uint32_t got) {
 }  // namespace
 
 int SendCompressedImage(SerialLink link, const char* fileName, int type, uint32_t softwareId,
-                        uint32_t limitMs, int showProgress, int /*ignored*/, int patchImage) {
+                        uint32_t limitMs, Progress progress, int /*ignored*/, int patchImage) {
     uint32_t imageLength = 0;
     {
         File file = File::OpenRead(fileName);
@@ -86,7 +87,7 @@ int SendCompressedImage(SerialLink link, const char* fileName, int type, uint32_
         // the first bytes; until then the clock keeps being restarted.
         if (remaining == total) {
             t0 = ClockMs();
-        } else if (limitMs != 0 && ElapsedMs(t0) > limitMs) {
+        } else if (limitMs != NoTimeLimit && ElapsedMs(t0) > limitMs) {
             SetLastErrorValue(ErrorTimeout);
             return 0;
         }
@@ -96,7 +97,7 @@ int SendCompressedImage(SerialLink link, const char* fileName, int type, uint32_
         if (percentage > ShownAsComplete) {
             percentage = 100;
         }
-        if (showProgress != 0 && percentage > shownPercentage) {
+        if (progress == Progress::Shown && percentage > shownPercentage) {
             shownPercentage = percentage;
             PrintTransferProgress(percentage);
         }
@@ -123,7 +124,7 @@ int SendCompressedImage(SerialLink link, const char* fileName, int type, uint32_
         if (written == 0 && got == 0) {
             // Nothing moved: block until the box says something or the write may be tried
             // again. Before the first accepted byte no limit runs yet.
-            const uint32_t budget = remaining == total ? 0 : limitMs;
+            const uint32_t budget = remaining == total ? NoTimeLimit : limitMs;
             PortWaitReadable(link, IdleWaitMs(budget, ElapsedMs(t0)));
         }
     }

@@ -30,14 +30,16 @@ struct HyperFamily {
     const char* entry;        // the menu entry that starts the download
     bool confirmEntry;        // "now?" is answered with "y"
     bool doneBeforeDownload;  // Done before DownloadHyperBootloader
-    int encodePad;            // hyper.pad goes out prefix-coded
+    Encoding padEncoding;     // how hyper.pad goes out
     uint8_t hyperType;        // the byte that follows "hyperboot\n"
 };
 
-constexpr HyperFamily Loader14{0, false, false, true, 0, "2", true, true, 0, 0};
-constexpr HyperFamily Loader15{0, true, true, false, 100, "2", false, false, 0, 0};
-constexpr HyperFamily Loader16{0, true, true, false, 0, "3", false, false, 1, 0};
-constexpr HyperFamily Loader17{1, true, true, false, 0, "3", false, false, 1, 1};
+constexpr HyperFamily Loader14{0, false, false, true, 0, "2", true, true, Encoding::Plain, 0};
+constexpr HyperFamily Loader15{0, true, true, false, 100, "2", false, false, Encoding::Plain, 0};
+constexpr HyperFamily Loader16{0, true, true, false, 0, "3", false, false, Encoding::PrefixCoded,
+                               0};
+constexpr HyperFamily Loader17{1, true, true, false, 0, "3", false, false, Encoding::PrefixCoded,
+                               1};
 
 // Prints the message with the last-error value, closes the port and gives the failure.
 int Fail(SerialLink link, Message message) {
@@ -98,7 +100,8 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
     std::printf("%s\n", messageText(Message::DownloadHyperBootloader));
     std::fflush(stdout);
 
-    if (SendImageBlocks(link, HyperPadName, TransferLimitMs, 1, family.encodePad, 0) == 0) {
+    if (SendImageBlocks(link, HyperPadName, TransferLimitMs, Progress::Shown, family.padEncoding,
+                        LeadIn::None) == 0) {
         ReportTransferFailure(link, GetLastErrorValue());
         return 1;
     }
@@ -152,7 +155,8 @@ int SendViaHyperBootloader(SerialLink link, const char* imageFileName, uint8_t h
     }
     if (SendTimed(link, &hyperType, 1, SendLimitMs) == 0)
         return Fail(link, Message::CannotSendData);
-    if (SendImageBlocks(link, imageFileName, TransferLimitMs, 1, 1, 0) == 0) {
+    if (SendImageBlocks(link, imageFileName, TransferLimitMs, Progress::Shown,
+                        Encoding::PrefixCoded, LeadIn::None) == 0) {
         ReportTransferFailure(link, GetLastErrorValue());
         return 1;
     }

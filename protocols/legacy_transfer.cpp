@@ -33,6 +33,8 @@ constexpr uint32_t PacketReplyLimitMs = 1000;
 constexpr uint32_t TransferReportLimitMs = 1000;
 constexpr uint32_t FlashReportLimitMs = 20000;
 constexpr uint32_t RepeatPauseMs = 10;
+// The pause before the first type byte goes out.
+constexpr uint32_t TypeBytePauseMs = 100;
 
 constexpr uint8_t TypeAccepted = 0xFE;
 constexpr uint8_t PacketAccepted = 0x00;
@@ -95,7 +97,7 @@ int StartLegacyTransfer(SerialLink link, uint8_t* payload, uint32_t payloadCapac
             return 0;
         }
     }
-    SleepMs(100);
+    SleepMs(TypeBytePauseMs);
 
     // The box answers the type byte only once it is ready; until then the byte is repeated,
     // without limit. Each try waits on the port for the answer.

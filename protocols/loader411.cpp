@@ -124,7 +124,8 @@ int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLeng
     if (SendOrFail(link, announcement, sizeof announcement) != 0)
         return 1;
 
-    if (SendImageBlocks(link, imageName, TransferLimitMs, 1, 0, 1) == 0) {
+    if (SendImageBlocks(link, imageName, TransferLimitMs, Progress::Shown, Encoding::Plain,
+                        LeadIn::Expected) == 0) {
         const uint32_t reason = GetLastErrorValue();
         if (reason == ErrorBoxStop) {
             // The box ends the transfer itself once it has what it needs.

@@ -85,12 +85,13 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
     int sent = 0;
     if (compressInput != 0) {
         sent = SendCompressedImage(link, imageName, loader.compressedType,
-                                   loader.passesSoftwareId ? softwareId : 0, TransferLimitMs, 1, 0,
-                                   patchImage);
+                                   loader.passesSoftwareId ? softwareId : 0, TransferLimitMs,
+                                   Progress::Shown, /*ignored=*/0, patchImage);
     } else {
         // With -2 alone the file is a ready container and goes out unchanged.
-        sent =
-            SendImageBlocks(link, imageName, TransferLimitMs, 1, compressedImage == 0 ? 1 : 0, 0);
+        const Encoding encoding = compressedImage == 0 ? Encoding::PrefixCoded : Encoding::Plain;
+        sent = SendImageBlocks(link, imageName, TransferLimitMs, Progress::Shown, encoding,
+                               LeadIn::None);
     }
     if (!sent) {
         ReportTransferFailure(link, GetLastErrorValue());

@@ -23,7 +23,7 @@ constexpr const char* BoxErrorText = "ERROR:";
 // Blocks until input is waiting or the limit counted from `start` has been exceeded (limit 0:
 // until input is waiting).
 void WaitForInput(SerialLink link, uint32_t start, uint32_t limitMs) {
-    if (limitMs == 0) {
+    if (limitMs == NoTimeLimit) {
         PortWaitReadable(link, WaitForever);
         return;
     }
@@ -47,7 +47,7 @@ int ReadOneByte(SerialLink link, uint8_t& byte, uint32_t limitMs, int onExpiry) 
             byte = value;
             return 1;
         }
-        if (limitMs != 0 && ElapsedMs(start) > limitMs) {
+        if (limitMs != NoTimeLimit && ElapsedMs(start) > limitMs) {
             return onExpiry;
         }
         WaitForInput(link, start, limitMs);
@@ -68,7 +68,7 @@ int SendTimed(SerialLink link, const uint8_t* data, uint32_t length, uint32_t li
         }
         // Checked after every write, before the count: a send whose last write ends after the
         // limit fails even though everything went out.
-        if (limitMs != 0 && ElapsedMs(start) > limitMs) {
+        if (limitMs != NoTimeLimit && ElapsedMs(start) > limitMs) {
             SetLastErrorValue(ErrorTimeout);
             return 0;
         }
@@ -100,7 +100,7 @@ int WaitFor(SerialLink link, const char* text, uint32_t limitMs) {
     // feed that ends it is waited for.
     const char* errorText = nullptr;
     for (;;) {
-        const uint32_t elapsed = limitMs != 0 ? ElapsedMs(start) : 0;
+        const uint32_t elapsed = limitMs != NoTimeLimit ? ElapsedMs(start) : 0;
         WaitBuffer[count] = '\0';
         if (count >= MaxReceived) {
             SetLastErrorValue(ErrorWaitBufferFull);
@@ -119,7 +119,7 @@ int WaitFor(SerialLink link, const char* text, uint32_t limitMs) {
             }
             errorText = std::strstr(WaitBuffer.data(), BoxErrorText);
         }
-        if (limitMs != 0 && elapsed > limitMs) {
+        if (limitMs != NoTimeLimit && elapsed > limitMs) {
             SetLastErrorValue(ErrorTimeout);
             return 0;
         }
@@ -134,9 +134,9 @@ int WaitFor(SerialLink link, const char* text, uint32_t limitMs) {
 }
 
 int ReadByteTimed(SerialLink link, uint8_t& byte, uint32_t limitMs) {
-    return ReadOneByte(link, byte, limitMs, 0);
+    return ReadOneByte(link, byte, limitMs, /*onExpiry=*/0);
 }
 
 int ReadByteOrExpire(SerialLink link, uint8_t& byte, uint32_t limitMs) {
-    return ReadOneByte(link, byte, limitMs, 1);
+    return ReadOneByte(link, byte, limitMs, /*onExpiry=*/1);
 }

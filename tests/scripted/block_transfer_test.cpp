@@ -123,11 +123,12 @@ class SendImageBlocksTest : public ::testing::Test {
         return path;
     }
 
-    int Send(const std::string& path, uint32_t silenceLimitMs = 120000, int encode = 0,
-             int leadIn = 0) {
+    int Send(const std::string& path, uint32_t silenceLimitMs = 120000,
+             Encoding encoding = Encoding::Plain, LeadIn leadIn = LeadIn::None) {
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
-        const int result = SendImageBlocks(link_, path.c_str(), silenceLimitMs, 1, encode, leadIn);
+        const int result =
+            SendImageBlocks(link_, path.c_str(), silenceLimitMs, Progress::Shown, encoding, leadIn);
         error_ = GetLastErrorValue();
         out_ = ::testing::internal::GetCapturedStdout();
         err_ = ::testing::internal::GetCapturedStderr();
@@ -171,7 +172,7 @@ TEST_F(SendImageBlocksTest, EncodedFileGoesOutAsThePrefixCodedStream) {
     std::vector<uint8_t> bytes = test::RandomBytes(30000, 5);
     std::fill(bytes.begin() + 1000, bytes.begin() + 20000, 0x00);
     const std::vector<uint8_t> expected = ReferenceEncode(bytes);
-    ASSERT_EQ(Send(WriteImage(bytes), 120000, 1), 1);
+    ASSERT_EQ(Send(WriteImage(bytes), 120000, Encoding::PrefixCoded), 1);
     EXPECT_EQ(fake::Written(), expected);
     ASSERT_FALSE(fake::WriteCalls().empty());
     for (size_t i = 0; i + 1 < fake::WriteCalls().size(); ++i) {
@@ -188,10 +189,11 @@ TEST_F(SendImageBlocksTest, EncodedFileGoesOutAsThePrefixCodedStream) {
         }
     };
     writes_.clear();
-    ASSERT_EQ(Send(WriteImage(std::vector<uint8_t>(30001, 0x01)), 120000, 1), 0);
+    ASSERT_EQ(Send(WriteImage(std::vector<uint8_t>(30001, 0x01)), 120000, Encoding::PrefixCoded),
+              0);
     onWrite_ = nullptr;
     fake::ClearWritten();
-    ASSERT_EQ(Send(WriteImage({0x00}), 120000, 1), 1);
+    ASSERT_EQ(Send(WriteImage({0x00}), 120000, Encoding::PrefixCoded), 1);
     EXPECT_EQ(fake::Written(), std::vector<uint8_t>{0x3F});
 }
 
@@ -225,7 +227,7 @@ TEST_F(SendImageBlocksTest, LeadInRecords) {
         SetUp();
         fake::LimitWrites(c.writeLimit);
         // Lead-in mode switches the encoding off.
-        ASSERT_EQ(Send(WriteImage(*c.file), 120000, 1, 1), 1);
+        ASSERT_EQ(Send(WriteImage(*c.file), 120000, Encoding::PrefixCoded, LeadIn::Expected), 1);
         EXPECT_EQ(fake::Written(), *c.file);
         ASSERT_GE(writes_.size(), c.calls.size());
         for (size_t i = 0; i < c.calls.size(); ++i) {
@@ -242,7 +244,7 @@ TEST_F(SendImageBlocksTest, EmptyLeadInRecordDoesNotDropTheImage) {
     std::vector<uint8_t> file = {0x11, 0x00};
     const auto image = test::RandomBytes(15000, 4);
     file.insert(file.end(), image.begin(), image.end());
-    ASSERT_EQ(Send(WriteImage(file), 120000, 0, 1), 1);
+    ASSERT_EQ(Send(WriteImage(file), 120000, Encoding::Plain, LeadIn::Expected), 1);
     EXPECT_EQ(fake::Written(), file);
     EXPECT_EQ(fake::WriteCalls(), (std::vector<uint32_t>{2, 10240, 4760}));
 }

@@ -76,7 +76,8 @@ class SendCompressedImageTest : public ::testing::Test {
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
         const int result =
-            SendCompressedImage(42, path.c_str(), type, softwareId, limitMs, 1, 0, patchImage);
+            SendCompressedImage(42, path.c_str(), type, softwareId, limitMs, Progress::Shown,
+                                /*ignored=*/0, patchImage);
         error_ = GetLastErrorValue();
         out_ = ::testing::internal::GetCapturedStdout();
         err_ = ::testing::internal::GetCapturedStderr();

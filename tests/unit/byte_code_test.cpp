@@ -104,7 +104,9 @@ class EncoderTest : public ::testing::Test {
             const uint32_t wanted = blockSizes[call % blockSizes.size()];
             uint32_t produced = 12345;
             uint32_t consumed = 12345;
-            EXPECT_EQ(ReadImageBlock(file, block.data(), wanted, produced, consumed, 1), 1);
+            EXPECT_EQ(ReadImageBlock(file, block.data(), wanted, produced, consumed,
+                                     Encoding::PrefixCoded),
+                      1);
             EXPECT_LE(produced, wanted);
             consumedTotal += consumed;
             if (produced == 0) {
@@ -176,14 +178,20 @@ TEST_F(EncoderTest, WithoutEncodingTheBytesPassUnchanged) {
     std::vector<uint8_t> block(TransferBlockSize);
     uint32_t produced = 0;
     uint32_t consumed = 0;
-    ASSERT_EQ(ReadImageBlock(file, block.data(), TransferBlockSize, produced, consumed, 0), 1);
+    ASSERT_EQ(
+        ReadImageBlock(file, block.data(), TransferBlockSize, produced, consumed, Encoding::Plain),
+        1);
     EXPECT_EQ(produced, 10240u);
     EXPECT_EQ(consumed, 10240u);
     EXPECT_TRUE(std::equal(block.begin(), block.end(), bytes.begin()));
-    ASSERT_EQ(ReadImageBlock(file, block.data(), TransferBlockSize, produced, consumed, 0), 1);
+    ASSERT_EQ(
+        ReadImageBlock(file, block.data(), TransferBlockSize, produced, consumed, Encoding::Plain),
+        1);
     EXPECT_EQ(produced, 1u);
     EXPECT_EQ(block[0], bytes[10240]);
-    ASSERT_EQ(ReadImageBlock(file, block.data(), TransferBlockSize, produced, consumed, 0), 1);
+    ASSERT_EQ(
+        ReadImageBlock(file, block.data(), TransferBlockSize, produced, consumed, Encoding::Plain),
+        1);
     EXPECT_EQ(produced, 0u);
 }
 

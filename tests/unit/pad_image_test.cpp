@@ -95,7 +95,7 @@ TEST_P(ReadPadImageCases, GivesLengthAndTag) {
     std::string path = Write(c.file);
     uint8_t hardwareType = 0xEE;
     uint32_t softwareId = 0xDEADBEEF;
-    uint32_t result = ReadPadImage(path.c_str(), hardwareType, softwareId, 0);
+    uint32_t result = ReadPadImage(path.c_str(), hardwareType, softwareId, PadReading::Checked);
     EXPECT_EQ(result, c.result);
     if (c.result != 0) {
         EXPECT_EQ(hardwareType, c.hardwareType);
@@ -114,7 +114,8 @@ TEST_F(PadImageTest, EveryFlippedChecksumBitIsRefused) {
         std::string path = Write(bad);
         uint8_t hardwareType = 0;
         uint32_t softwareId = 0;
-        EXPECT_EQ(ReadPadImage(path.c_str(), hardwareType, softwareId, 0), 0u) << "bit " << bit;
+        EXPECT_EQ(ReadPadImage(path.c_str(), hardwareType, softwareId, PadReading::Checked), 0u)
+            << "bit " << bit;
     }
 }
 
@@ -132,7 +133,7 @@ TEST_F(PadImageTest, ChecksumCoversEveryPayloadByteAcrossPieceBorders) {
             std::string path = Write(bad);
             uint8_t hardwareType = 0;
             uint32_t softwareId = 0;
-            EXPECT_EQ(ReadPadImage(path.c_str(), hardwareType, softwareId, 0), 0u)
+            EXPECT_EQ(ReadPadImage(path.c_str(), hardwareType, softwareId, PadReading::Checked), 0u)
                 << "length " << length << " changed byte " << at;
         }
     }
@@ -146,16 +147,16 @@ TEST_F(PadImageTest, PayloadBytesCountAsUnsigned) {
     std::string path = Write(image);
     uint8_t hardwareType = 0;
     uint32_t softwareId = 0;
-    EXPECT_EQ(ReadPadImage(path.c_str(), hardwareType, softwareId, 0), 5008u);
+    EXPECT_EQ(ReadPadImage(path.c_str(), hardwareType, softwareId, PadReading::Checked), 5008u);
 }
 
 TEST_F(PadImageTest, MissingFileAndDirectoryAreRefused) {
     uint8_t hardwareType = 0;
     uint32_t softwareId = 0;
     std::string missing = dir + "/missing.pad";
-    EXPECT_EQ(ReadPadImage(missing.c_str(), hardwareType, softwareId, 0), 0u);
-    EXPECT_EQ(ReadPadImage(missing.c_str(), hardwareType, softwareId, 1), 0u);
-    EXPECT_EQ(ReadPadImage(dir.c_str(), hardwareType, softwareId, 0), 0u);
+    EXPECT_EQ(ReadPadImage(missing.c_str(), hardwareType, softwareId, PadReading::Checked), 0u);
+    EXPECT_EQ(ReadPadImage(missing.c_str(), hardwareType, softwareId, PadReading::Raw), 0u);
+    EXPECT_EQ(ReadPadImage(dir.c_str(), hardwareType, softwareId, PadReading::Checked), 0u);
 }
 
 // ---- ReadPadImage, raw mode -----------------------------------------------------------------
@@ -175,7 +176,7 @@ TEST_F(PadImageTest, RawModeTakesAnyFileAsItIs) {
         std::string path = Write(c.file);
         uint8_t hardwareType = 0;
         uint32_t softwareId = 0;
-        EXPECT_EQ(ReadPadImage(path.c_str(), hardwareType, softwareId, 1), c.result);
+        EXPECT_EQ(ReadPadImage(path.c_str(), hardwareType, softwareId, PadReading::Raw), c.result);
         EXPECT_EQ(hardwareType, 7);
         EXPECT_EQ(softwareId, 0x0004000Cu);
     }
@@ -185,8 +186,9 @@ TEST_F(PadImageTest, OnlyRawModeOneSkipsTheCheck) {
     std::string path = Write(test::RandomBytes(500, 3));
     uint8_t hardwareType = 0;
     uint32_t softwareId = 0;
-    EXPECT_EQ(ReadPadImage(path.c_str(), hardwareType, softwareId, 2), 0u);
-    EXPECT_EQ(ReadPadImage(path.c_str(), hardwareType, softwareId, -1), 0u);
+    EXPECT_EQ(ReadPadImage(path.c_str(), hardwareType, softwareId, static_cast<PadReading>(2)), 0u);
+    EXPECT_EQ(ReadPadImage(path.c_str(), hardwareType, softwareId, static_cast<PadReading>(-1)),
+              0u);
 }
 
 // ---- WriteHyperPad ----------------------------------------------------------------------------
@@ -217,7 +219,7 @@ TEST_F(PadImageTest, HyperPadWrapsTheBuiltInImage) {
 
         uint8_t hardwareType = 0xEE;
         uint32_t softwareId = 0xEE;
-        EXPECT_EQ(ReadPadImage("hyper.pad", hardwareType, softwareId, 0), 35640u);
+        EXPECT_EQ(ReadPadImage("hyper.pad", hardwareType, softwareId, PadReading::Checked), 35640u);
         EXPECT_EQ(hardwareType, c.tagged ? 1 : 0);
         EXPECT_EQ(softwareId, 0u);
     }

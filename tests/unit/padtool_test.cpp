@@ -98,7 +98,8 @@ TEST(PadtoolInspectTest, AgreesWithTheImageReaderAndGivesTheReason) {
         ASSERT_TRUE(test::WriteFileBytes(path, c.file));
         uint8_t hardwareType = 0xEE;
         uint32_t softwareId = 0xEEEEEEEE;
-        const uint32_t length = ReadPadImage(path.c_str(), hardwareType, softwareId, 0);
+        const uint32_t length =
+            ReadPadImage(path.c_str(), hardwareType, softwareId, PadReading::Checked);
         EXPECT_EQ(length != 0, c.sound);
         if (c.sound) {
             EXPECT_EQ(length, facts.ImageLength());
@@ -164,7 +165,8 @@ TEST(PadtoolBuildTest, PadImagesAreReadBackByTheImageReader) {
         ASSERT_TRUE(test::WriteFileBytes(path, image));
         uint8_t hardwareType = 0xEE;
         uint32_t softwareId = 0xEEEEEEEE;
-        EXPECT_EQ(ReadPadImage(path.c_str(), hardwareType, softwareId, 0), c.payloadSize + 8);
+        EXPECT_EQ(ReadPadImage(path.c_str(), hardwareType, softwareId, PadReading::Checked),
+                  c.payloadSize + 8);
         EXPECT_EQ(hardwareType, c.tagLength >= 1 ? c.hardwareType : 0);
         EXPECT_EQ(softwareId, c.tagLength == 5 ? c.softwareId : 0);
     }

@@ -202,7 +202,8 @@ bool WriteImage(const std::string& path, const std::vector<uint8_t>& image, std:
     const PadFacts facts = InspectPad(image);
     uint8_t hardwareType = 0;
     uint32_t softwareId = 0;
-    if (ReadPadImage(path.c_str(), hardwareType, softwareId, 0) != facts.ImageLength() ||
+    if (ReadPadImage(path.c_str(), hardwareType, softwareId, PadReading::Checked) !=
+            facts.ImageLength() ||
         hardwareType != facts.hardwareType || softwareId != facts.softwareId) {
         error = "the written file does not read back as the image (was it changed meanwhile?)";
         return false;
@@ -282,7 +283,8 @@ bool InfoOne(const std::string& path) {
     if (facts.sound) {
         uint8_t hardwareType = 0;
         uint32_t softwareId = 0;
-        if (ReadPadImage(path.c_str(), hardwareType, softwareId, 0) != facts.ImageLength()) {
+        if (ReadPadImage(path.c_str(), hardwareType, softwareId, PadReading::Checked) !=
+            facts.ImageLength()) {
             facts.sound = false;
             facts.fault = "update's image reader refuses it (did the file change meanwhile?)";
         }
