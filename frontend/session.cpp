@@ -201,9 +201,9 @@ void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char*
             }
             ExitProgram(1);
         }
-        if (loader.procedure(link, settings.imageName, settings.imageLength, settings.softwareId, 0,
-                             settings.compressedImage, settings.compressInput, DownloadBaudRate,
-                             settings.patchImage, loader.param) != 0) {
+        if (loader.procedure(link, settings.imageName, settings.imageLength, settings.softwareId,
+                             /*quitRequest=*/0, settings.compressedImage, settings.compressInput,
+                             DownloadBaudRate, settings.patchImage, loader.param) != 0) {
             ExitProgram(1);
         }
     }

@@ -34,12 +34,54 @@ struct HyperFamily {
     uint8_t hyperType;        // the byte that follows "hyperboot\n"
 };
 
-constexpr HyperFamily Loader14{0, false, false, true, 0, "2", true, true, Encoding::Plain, 0};
-constexpr HyperFamily Loader15{0, true, true, false, 100, "2", false, false, Encoding::Plain, 0};
-constexpr HyperFamily Loader16{0, true, true, false, 0, "3", false, false, Encoding::PrefixCoded,
-                               0};
-constexpr HyperFamily Loader17{1, true, true, false, 0, "3", false, false, Encoding::PrefixCoded,
-                               1};
+constexpr HyperFamily Loader14{
+    .padTag = 0,
+    .reportPadFailure = false,
+    .setBaudRate = false,
+    .announceErasing = true,
+    .pauseBeforeMs = 0,
+    .entry = "2",
+    .confirmEntry = true,
+    .doneBeforeDownload = true,
+    .padEncoding = Encoding::Plain,
+    .hyperType = 0,
+};
+constexpr HyperFamily Loader15{
+    .padTag = 0,
+    .reportPadFailure = true,
+    .setBaudRate = true,
+    .announceErasing = false,
+    .pauseBeforeMs = 100,
+    .entry = "2",
+    .confirmEntry = false,
+    .doneBeforeDownload = false,
+    .padEncoding = Encoding::Plain,
+    .hyperType = 0,
+};
+constexpr HyperFamily Loader16{
+    .padTag = 0,
+    .reportPadFailure = true,
+    .setBaudRate = true,
+    .announceErasing = false,
+    .pauseBeforeMs = 0,
+    .entry = "3",
+    .confirmEntry = false,
+    .doneBeforeDownload = false,
+    .padEncoding = Encoding::PrefixCoded,
+    .hyperType = 0,
+};
+constexpr HyperFamily Loader17{
+    .padTag = 1,
+    .reportPadFailure = true,
+    .setBaudRate = true,
+    .announceErasing = false,
+    .pauseBeforeMs = 0,
+    .entry = "3",
+    .confirmEntry = false,
+    .doneBeforeDownload = false,
+    .padEncoding = Encoding::PrefixCoded,
+    .hyperType = 1,
+};
 
 // Prints the message with the last-error value, closes the port and gives the failure.
 int Fail(SerialLink link, Message message) {

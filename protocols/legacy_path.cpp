@@ -15,6 +15,7 @@
 #include "protocols/time_limits.h"
 #include "serial/serial_link.h"
 
+// Columns: version, software id, hardware type, compression start, transfer.
 constinit const std::array<LegacyLoaderRow, LegacyRowCount + 1> LegacyLoaderTable{{
     {"10.0", 0x000A0000, 4, 0x4000, LegacyTransfer10},
     {"11.0", 0x000B0000, 4, 0x4000, LegacyTransfer11},

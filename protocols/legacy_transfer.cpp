@@ -24,9 +24,9 @@ struct TransferVariant {
     bool compresses;  // state A images are compressed from compressFrom on
     uint32_t maximumLength;
 };
-constexpr TransferVariant Variant10{false, 0xDC000};
-constexpr TransferVariant Variant11{true, 0x53FFC};
-constexpr TransferVariant Variant12{true, 0x53FFC};
+constexpr TransferVariant Variant10{.compresses = false, .maximumLength = 0xDC000};
+constexpr TransferVariant Variant11{.compresses = true, .maximumLength = 0x53FFC};
+constexpr TransferVariant Variant12{.compresses = true, .maximumLength = 0x53FFC};
 
 constexpr uint32_t TypeReplyLimitMs = 50;
 constexpr uint32_t PacketReplyLimitMs = 1000;

@@ -25,9 +25,27 @@ struct MenuLoader {
     bool passesSoftwareId;    // the container carries the image's software id
 };
 
-constexpr MenuLoader Loader20{0x1D0000, "supported by bootloader version 2.0!\n", true, 2, false};
-constexpr MenuLoader Loader42{0x1C0000, "supported by bootloader version 4.x!\n", false, 4, true};
-constexpr MenuLoader Loader46{0x1C0000, "supported by bootloader version 4.x!\n", false, 5, true};
+constexpr MenuLoader Loader20{
+    .sizeLimit = 0x1D0000,
+    .versionLine = "supported by bootloader version 2.0!\n",
+    .encodedEntry = true,
+    .compressedType = 2,
+    .passesSoftwareId = false,
+};
+constexpr MenuLoader Loader42{
+    .sizeLimit = 0x1C0000,
+    .versionLine = "supported by bootloader version 4.x!\n",
+    .encodedEntry = false,
+    .compressedType = 4,
+    .passesSoftwareId = true,
+};
+constexpr MenuLoader Loader46{
+    .sizeLimit = 0x1C0000,
+    .versionLine = "supported by bootloader version 4.x!\n",
+    .encodedEntry = false,
+    .compressedType = 5,
+    .passesSoftwareId = true,
+};
 
 int FailWith(SerialLink link, Message message) {
     std::fprintf(stderr, "%s %i\n", messageText(message), static_cast<int>(GetLastErrorValue()));
