@@ -192,7 +192,8 @@ void Synchronise(SerialLink link, const SessionSettings& settings) {
     SynchroniseDigits(link, settings);
     static constexpr uint8_t closing[] = {0xAF, 0xFE};
     uint32_t written = 0;
-    PortWrite(link, closing, sizeof closing, written);
+    // Not checked: the version query that follows tells whether the box is still there.
+    (void)PortWrite(link, closing, sizeof closing, written);
     PortSetWriteLimits(link, WriteLimitPerByteMs, WriteLimitPerWriteMs);
 }
 

@@ -72,4 +72,4 @@ extern const std::array<const char*, 2 * MessageCount> MessageCatalog;
 
 // The text of a message in the current language; an empty text for a value outside the
 // catalogue.
-const char* messageText(Message message);
+[[nodiscard]] const char* messageText(Message message);

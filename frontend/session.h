@@ -16,7 +16,7 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
 
 // Scans for "Bootloader Version" and reads the version behind it. 1 on success, 0 otherwise
 // (ErrorTimeout when the limit passed; the read's error after a failed read).
-int QueryLoaderVersion(SerialLink link, LoaderVersion& version, uint32_t limitMs);
+[[nodiscard]] int QueryLoaderVersion(SerialLink link, LoaderVersion& version, uint32_t limitMs);
 
 // Runs the whole update, box after box in loop mode. Never returns.
 [[noreturn]] void UpdateSession(SessionSettings& settings);
@@ -24,4 +24,4 @@ int QueryLoaderVersion(SerialLink link, LoaderVersion& version, uint32_t limitMs
 // Gives the box back before the program gives up on it. Mode 0 answers the menu with "1" at
 // both speeds; otherwise the release block answers the download prompt. Returns 1 when it has
 // closed the link (after a failure), 0 when the link is still open.
-int ReleaseBox(SerialLink link, int mode);
+[[nodiscard]] int ReleaseBox(SerialLink link, int mode);

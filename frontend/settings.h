@@ -47,6 +47,6 @@ struct LoaderVersion {
     int minor = 0;
 };
 
-inline uint32_t VersionId(LoaderVersion v) {
+[[nodiscard]] inline uint32_t VersionId(LoaderVersion v) {
     return (static_cast<uint32_t>(v.major) << 16) + static_cast<uint32_t>(v.minor);
 }

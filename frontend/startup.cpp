@@ -197,7 +197,8 @@ void ExitProgram(int code) {
         std::printf("%s -> ENTER\n", messageText(Message::ErrorUpdatingImage));
         std::fflush(stdout);
         std::fflush(stderr);
-        ReadConsoleChar();
+        // Any key, or the end of the input, ends the wait; which one does not matter.
+        (void)ReadConsoleChar();
     }
     std::fflush(stdout);
     std::fflush(stderr);

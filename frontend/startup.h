@@ -10,7 +10,7 @@ struct RevisionPair {
     int major = 0;
     int minor = 0;
 };
-RevisionPair ParseRevision(const char* text);
+[[nodiscard]] RevisionPair ParseRevision(const char* text);
 
 // Usage text on standard error.
 void PrintUsage(int language, int serviceMode);

@@ -25,5 +25,5 @@ extern const std::array<BootloaderRow, BootloaderRowCount + 1> BootloaderTable;
 // Index of the first row matching the version text and hardware type, or of the terminating
 // row. In patch mode every row's hardware type is taken over (so the first row with the version
 // wins) and softwareId becomes the version id; both changes reach the caller.
-std::size_t LookUpLoader(LoaderVersion version, uint8_t& hardwareType, uint32_t& softwareId,
-                         int patchImage);
+[[nodiscard]] std::size_t LookUpLoader(LoaderVersion version, uint8_t& hardwareType,
+                                       uint32_t& softwareId, int patchImage);

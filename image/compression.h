@@ -18,9 +18,10 @@ extern std::array<uint8_t, TrialBufferSize> TrialBuffer;
 // Compresses the first imageSize bytes of ImageBuffer into a container at the start of
 // CompressedBuffer. Returns 1 with `totalSize` set on success, 0 on failure. May correct the
 // image in ImageBuffer for the 4.21 and 4.23 loaders.
-int BuildCompressedImage(uint32_t imageSize, int type, uint32_t softwareId, uint32_t& totalSize);
+[[nodiscard]] int BuildCompressedImage(uint32_t imageSize, int type, uint32_t softwareId,
+                                       uint32_t& totalSize);
 
 // Compresses buffer[offset, length) in place: on success (0) `length` becomes offset plus the
 // compressed size. Fails (1) when offset > length, on a compression error, or when the result
 // does not fit into `buffer` (whose size is the block's capacity).
-int CompressImageRange(std::span<uint8_t> buffer, uint32_t& length, uint32_t offset);
+[[nodiscard]] int CompressImageRange(std::span<uint8_t> buffer, uint32_t& length, uint32_t offset);

@@ -24,20 +24,20 @@ enum class PadReading : int { Checked = 0, Raw = 1 };
 // Checks a PAD image. Returns N + 8 for a sound image and 0 for any failure; sets
 // hardwareType and softwareId (0 when the tag does not hold them). A Raw file is not checked:
 // the result is the file size, hardware type 7, software id 0x0004000C.
-uint32_t ReadPadImage(const char* fileName, uint8_t& hardwareType, uint32_t& softwareId,
-                      PadReading reading);
+[[nodiscard]] uint32_t ReadPadImage(const char* fileName, uint8_t& hardwareType,
+                                    uint32_t& softwareId, PadReading reading);
 
 // Writes "hyper.pad" into the current directory: the hyper bootloader as a PAD image without
 // a tag (hardwareType 0) or with the 1-byte tag. Returns 1 on success, 0 on failure.
-int WriteHyperPad(int hardwareType);
+[[nodiscard]] int WriteHyperPad(int hardwareType);
 
 // Loads a whole image into ImageBuffer and writes `softwareId` into its tag and into every
 // segment header of its payload. Returns 0 on success (size = bytes loaded), 1 when the file
 // cannot be opened ("Cannot open file %s\n" on standard error).
-int LoadStampedImage(const char* fileName, uint32_t& size, uint32_t softwareId);
+[[nodiscard]] int LoadStampedImage(const char* fileName, uint32_t& size, uint32_t softwareId);
 
 // Helpers for big-endian numbers.
-inline uint32_t ReadBigEndian32(const uint8_t* p) {
+[[nodiscard]] inline uint32_t ReadBigEndian32(const uint8_t* p) {
     return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
            (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
 }

@@ -8,10 +8,10 @@
 
 // Monotonic millisecond clock, 32 bits wide. Elapsed time is always computed as
 // `ClockMs() - start` in unsigned 32-bit arithmetic, so a wrap of the clock does no harm.
-uint32_t ClockMs();
+[[nodiscard]] uint32_t ClockMs();
 
 // Elapsed milliseconds since `start`, wrap-safe.
-inline uint32_t ElapsedMs(uint32_t start) {
+[[nodiscard]] inline uint32_t ElapsedMs(uint32_t start) {
     return ClockMs() - start;
 }
 

@@ -18,18 +18,18 @@ class File {
 
     // Opens an existing file for reading (shared read access). On failure IsOpen() is false and
     // the last-error value holds the platform's reason.
-    static File OpenRead(const char* name);
+    [[nodiscard]] static File OpenRead(const char* name);
     // Creates (or truncates) a file for writing.
-    static File Create(const char* name);
+    [[nodiscard]] static File Create(const char* name);
 
-    bool IsOpen() const { return stream_ != nullptr; }
+    [[nodiscard]] bool IsOpen() const { return stream_ != nullptr; }
     // Size of the file in bytes; returns 0 and sets the last-error value on failure.
-    int Size(uint64_t& size);
+    [[nodiscard]] int Size(uint64_t& size);
     // Reads up to `wanted` bytes; `got` is the count read (0 at the end of the file).
     // Returns 1 on success, 0 on a read error.
-    int Read(void* buffer, uint32_t wanted, uint32_t& got);
+    [[nodiscard]] int Read(void* buffer, uint32_t wanted, uint32_t& got);
     // Writes all `length` bytes; returns 1 on success, 0 on failure.
-    int Write(const void* data, uint32_t length);
+    [[nodiscard]] int Write(const void* data, uint32_t length);
     void Close();
 
   private:
@@ -45,4 +45,4 @@ class File {
 };
 
 // Deletes a file; returns 1 on success, 0 on failure.
-int DeleteFileNamed(const char* name);
+[[nodiscard]] int DeleteFileNamed(const char* name);

@@ -10,11 +10,11 @@
 // The reason of the last failure of this thread. The system's own reasons are 0x20000000 to
 // 0x20000008 (see serial/errors.h); any other value is the platform's own error number.
 void SetLastErrorValue(uint32_t value);
-uint32_t GetLastErrorValue();
+[[nodiscard]] uint32_t GetLastErrorValue();
 
 // ---- Console ----------------------------------------------------------------------------
 // Reads one character from standard input; returns -1 at the end of input.
-int ReadConsoleChar();
+[[nodiscard]] int ReadConsoleChar();
 
 // Sounds the console beep (1000 Hz, 500 ms) where the platform can. On POSIX the bell goes to
 // the controlling terminal, never into redirected standard output.
@@ -23,6 +23,6 @@ void ConsoleBeep();
 // ---- Process priority -------------------------------------------------------------------
 inline constexpr uint32_t HighPriorityClass = 0x80;
 // Returns the process's current priority class (an opaque value for RestorePriorityClass).
-uint32_t GetProcessPriorityClass();
+[[nodiscard]] uint32_t GetProcessPriorityClass();
 // Sets the priority class; a refused raise is not an error (the result is not looked at).
 void SetProcessPriorityClass(uint32_t priorityClass);

@@ -32,8 +32,8 @@ enum class LeadIn { None, Expected };
 // bytes delivered, `consumed` bytes taken from the file. 0 delivered bytes means the end of the
 // file. Returns 1 on success, 0 on failure. The encoder state carries over between calls and is
 // empty again once the end of a file has been delivered.
-int ReadImageBlock(File& file, uint8_t* buffer, uint32_t wanted, uint32_t& produced,
-                   uint32_t& consumed, Encoding encoding);
+[[nodiscard]] int ReadImageBlock(File& file, uint8_t* buffer, uint32_t wanted, uint32_t& produced,
+                                 uint32_t& consumed, Encoding encoding);
 
 // Empties the encoder state of ReadImageBlock, so that the next encoded read starts a new
 // stream. SendImageBlocks does this at the start of every transfer.
@@ -42,8 +42,8 @@ void ResetImageBlockReader();
 // Pushes a file in 10,240-byte blocks (optionally prefix-coded), watching the box's replies.
 // silenceLimitMs: the longest time in which nothing moves (NoTimeLimit: none). 1 when the whole
 // file was sent, 0 on failure with the reason in the last-error value.
-int SendImageBlocks(SerialLink link, const char* fileName, uint32_t silenceLimitMs,
-                    Progress progress, Encoding encoding, LeadIn leadIn);
+[[nodiscard]] int SendImageBlocks(SerialLink link, const char* fileName, uint32_t silenceLimitMs,
+                                  Progress progress, Encoding encoding, LeadIn leadIn);
 // Prints the failure of a transfer by its last-error value and closes the port.
 void ReportTransferFailure(SerialLink link, uint32_t value);
 
@@ -70,7 +70,7 @@ struct ReplyScan {
 // Runs the scan over `received`, character by character. Returns 0 when the transfer may go
 // on, otherwise the failure value (ErrorFlashIdMismatch, ErrorBoxErrorText, ErrorBoxStop or
 // ErrorBoxFlashReport). A completed text or a failing status character ends the scan at once.
-uint32_t ScanReply(ReplyScan& scan, std::span<const uint8_t> received);
+[[nodiscard]] uint32_t ScanReply(ReplyScan& scan, std::span<const uint8_t> received);
 
 // Prints "%4i %% transfered       " and 27 backspaces, so that the next print overwrites it.
 void PrintTransferProgress(uint32_t percentage);
@@ -79,4 +79,4 @@ void PrintTransferProgress(uint32_t percentage);
 // something arrives, at most until the limit would be exceeded (limitMs 0: no limit) and never
 // longer than a short slice, after which the write is tried again (the port may take bytes
 // again without the box having said anything).
-uint32_t IdleWaitMs(uint32_t limitMs, uint32_t elapsedMs);
+[[nodiscard]] uint32_t IdleWaitMs(uint32_t limitMs, uint32_t elapsedMs);

@@ -50,7 +50,7 @@ int SendCompressedImage(SerialLink link, const char* fileName, int type, uint32_
         }
         // A longer file is cut at the size of the image buffer; a failing read simply leaves
         // the bytes read so far.
-        file.Read(ImageBuffer.data(), ImageBufferSize, imageLength);
+        (void)file.Read(ImageBuffer.data(), ImageBufferSize, imageLength);
     }
     if (patchImage != 0) {
         PatchImageTag(type, softwareId);

@@ -10,5 +10,6 @@
 // Reads, optionally patches (patchImage non-zero), compresses and sends an image as a
 // CompressedImage container; limitMs bounds the whole transfer (NoTimeLimit: no bound).
 // `ignored` is not used. 1 on success, 0 on failure with the reason in the last-error value.
-int SendCompressedImage(SerialLink link, const char* fileName, int type, uint32_t softwareId,
-                        uint32_t limitMs, Progress progress, int ignored, int patchImage);
+[[nodiscard]] int SendCompressedImage(SerialLink link, const char* fileName, int type,
+                                      uint32_t softwareId, uint32_t limitMs, Progress progress,
+                                      int ignored, int patchImage);

@@ -120,7 +120,8 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
         return 1;
     }
     if (leaveMenu) {
-        SendTimed(link, "1", SendLimitMs);
+        // Leaving the menu is a courtesy to the box; the link is closed either way.
+        (void)SendTimed(link, "1", SendLimitMs);
         CloseSerialLink(link);
         return padFailed ? 1 : 0;
     }
@@ -151,8 +152,9 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
     std::fflush(stdout);
     if (WaitOrFail(link, "finished!") != 0)
         return 1;
-    // The box holds the hyper bootloader now; the file is no longer needed.
-    DeleteFileNamed(HyperPadName);
+    // The box holds the hyper bootloader now; the file is no longer needed. A file that stays
+    // behind is replaced by the next download.
+    (void)DeleteFileNamed(HyperPadName);
     return SendViaHyperBootloader(link, imageName, family.hyperType);
 }
 

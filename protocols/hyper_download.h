@@ -7,4 +7,5 @@
 
 // Wakes the running hyper bootloader and sends the image to it.
 // 0 on success (port open), 1 on failure (port closed).
-int SendViaHyperBootloader(SerialLink link, const char* imageFileName, uint8_t hyperType);
+[[nodiscard]] int SendViaHyperBootloader(SerialLink link, const char* imageFileName,
+                                         uint8_t hyperType);

@@ -28,7 +28,7 @@ struct LegacyImage {
 };
 // Loads and checks a PAD image (tag of 0, 1 or 5 bytes, matching sum, nothing behind the
 // sum). 1 on success; 0 on failure, with `image` left empty.
-int LoadLegacyImage(const char* fileName, LegacyImage& image);
+[[nodiscard]] int LoadLegacyImage(const char* fileName, LegacyImage& image);
 // Checks the payload against the image type letter (any case) and sets LegacyImageState.
 // 1 when accepted; 0 after printing the reason (nothing for a rejected R, B, C or S image).
-int CheckImageType(char letter, const uint8_t* payload, uint32_t payloadLength);
+[[nodiscard]] int CheckImageType(char letter, const uint8_t* payload, uint32_t payloadLength);

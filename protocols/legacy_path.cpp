@@ -100,7 +100,7 @@ int OpenLegacyLoader(SerialLink link) {
 
 int QueryBoxSoftwareId(SerialLink link, uint32_t& boxSoftwareId) {
     // A failed start byte is not acted on: the request below decides.
-    SendTimed(link, &IdQueryStart, 1, SendLimitMs);
+    (void)SendTimed(link, &IdQueryStart, 1, SendLimitMs);
     uint8_t byte = 0;
     while (ReadByteTimed(link, byte, QuietMs) == 1) {
         // Whatever the loader says before the request is of no interest.

@@ -22,13 +22,13 @@ inline constexpr std::size_t LegacyRowCount = 7;
 extern const std::array<LegacyLoaderRow, LegacyRowCount + 1> LegacyLoaderTable;
 
 // Whether some legacy row has this software id and hardware type.
-bool FindLegacyRow(uint32_t softwareId, uint8_t hardwareType);
+[[nodiscard]] bool FindLegacyRow(uint32_t softwareId, uint8_t hardwareType);
 
 // 0 on success (port open), 1 on failure.
-int LegacyDownload(SerialLink link, const char* imageName, int patchImage);
+[[nodiscard]] int LegacyDownload(SerialLink link, const char* imageName, int patchImage);
 
 // Sends the loader keyword until the loader answers 0x01 (at most 10 times; in state B once,
 // without waiting). 1 on success, 0 on failure.
-int OpenLegacyLoader(SerialLink link);
+[[nodiscard]] int OpenLegacyLoader(SerialLink link);
 // Asks the reached loader for its software id. 1 on success, 0 on failure.
-int QueryBoxSoftwareId(SerialLink link, uint32_t& boxSoftwareId);
+[[nodiscard]] int QueryBoxSoftwareId(SerialLink link, uint32_t& boxSoftwareId);

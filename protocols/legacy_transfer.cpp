@@ -103,7 +103,8 @@ int StartLegacyTransfer(SerialLink link, uint8_t* payload, uint32_t payloadCapac
     // without limit. Each try waits on the port for the answer.
     uint8_t reply = 0;
     for (;;) {
-        SendTimed(link, &type.value, 1, SendLimitMs);
+        // A send that failed shows as a missing answer, and the byte is repeated.
+        (void)SendTimed(link, &type.value, 1, SendLimitMs);
         if (ReadReply(link, reply, TypeReplyLimitMs)) {
             break;
         }

@@ -12,6 +12,6 @@ using LegacyTransferFunction = int(SerialLink link, uint8_t* payload, uint32_t p
                                    uint32_t& payloadLength, uint32_t compressFrom);
 using LegacyTransferRoutine = LegacyTransferFunction*;
 
-LegacyTransferFunction LegacyTransfer10;
-LegacyTransferFunction LegacyTransfer11;
-LegacyTransferFunction LegacyTransfer12;
+[[nodiscard]] LegacyTransferFunction LegacyTransfer10;
+[[nodiscard]] LegacyTransferFunction LegacyTransfer11;
+[[nodiscard]] LegacyTransferFunction LegacyTransfer12;

@@ -99,7 +99,8 @@ int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLeng
         return 1;
     }
     if (quitRequest != 0) {
-        SendTimed(link, "1", SendLimitMs);
+        // Leaving the menu is a courtesy to the box; the link is closed either way.
+        (void)SendTimed(link, "1", SendLimitMs);
         CloseSerialLink(link);
         return 0;
     }

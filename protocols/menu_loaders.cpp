@@ -64,7 +64,8 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
         return 1;
     }
     if (quitRequest != 0) {
-        SendTimed(link, "1", SendLimitMs);
+        // Leaving the menu is a courtesy to the box; the link is closed either way.
+        (void)SendTimed(link, "1", SendLimitMs);
         CloseSerialLink(link);
         return 0;
     }
@@ -76,7 +77,8 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
                      static_cast<long>(payloadLength), static_cast<long>(loader.sizeLimit));
         std::fputs(loader.versionLine, stderr);
         std::fputs("Try to restart the application and abort.\n\n", stderr);
-        SendTimed(link, "1", SendLimitMs);
+        // Leaving the menu is a courtesy to the box; the link is closed either way.
+        (void)SendTimed(link, "1", SendLimitMs);
         CloseSerialLink(link);
         return 1;
     }

@@ -21,22 +21,22 @@ using DownloadProcedure = DownloadProcedureFunction*;
 
 // Streaming download (12.4 to 12.6, 21.x to 24.x, 0.0); the row's parameter 1 raises the
 // process priority while it runs.
-DownloadProcedureFunction StreamingDownload;
+[[nodiscard]] DownloadProcedureFunction StreamingDownload;
 // Hyper-bootloader download (1.4 to 1.9): the hyper bootloader first, then the image.
-DownloadProcedureFunction DownloadLoader14;
-DownloadProcedureFunction DownloadLoader15;
-DownloadProcedureFunction DownloadLoader16;
-DownloadProcedureFunction DownloadLoader17;
+[[nodiscard]] DownloadProcedureFunction DownloadLoader14;
+[[nodiscard]] DownloadProcedureFunction DownloadLoader15;
+[[nodiscard]] DownloadProcedureFunction DownloadLoader16;
+[[nodiscard]] DownloadProcedureFunction DownloadLoader17;
 // Menu-driven 2.x to 4.x loaders (and 20.5 to 21.0 on hardware type 0x12).
-DownloadProcedureFunction DownloadLoader20;
-DownloadProcedureFunction DownloadLoader42;
-DownloadProcedureFunction DownloadLoader46;
+[[nodiscard]] DownloadProcedureFunction DownloadLoader20;
+[[nodiscard]] DownloadProcedureFunction DownloadLoader42;
+[[nodiscard]] DownloadProcedureFunction DownloadLoader46;
 // 4.11 to 4.13 loaders: time stamp, announcement, image and byte sum.
-DownloadProcedureFunction DownloadLoader411;
+[[nodiscard]] DownloadProcedureFunction DownloadLoader411;
 // X-modem download with verdict lines (5.1, 5.3).
-DownloadProcedureFunction DownloadXmodem;
+[[nodiscard]] DownloadProcedureFunction DownloadXmodem;
 // Placeholder of the 22.0 row: says so and fails.
-DownloadProcedureFunction DownloadNotAvailable;
+[[nodiscard]] DownloadProcedureFunction DownloadNotAvailable;
 
 // Every download procedure with its name, for the tools that show which procedure a row names.
 struct NamedProcedure {
@@ -47,4 +47,4 @@ inline constexpr std::size_t DownloadProcedureCount = 11;
 extern const std::array<NamedProcedure, DownloadProcedureCount> DownloadProcedures;
 
 // The name of a download procedure, or nullptr for a function that is none.
-const char* DownloadProcedureName(DownloadProcedure procedure);
+[[nodiscard]] const char* DownloadProcedureName(DownloadProcedure procedure);

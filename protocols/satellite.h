@@ -5,6 +5,6 @@
 #include "serial/port.h"
 
 // Menu answer for a satellite method name ("5", "6", "8"), or nullptr when the name has none.
-const char* SatelliteMenuAnswer(const char* methodName);
+[[nodiscard]] const char* SatelliteMenuAnswer(const char* methodName);
 // 0 when the answer was sent (port open), 1 on failure (port closed).
-int RequestSatelliteUpdate(SerialLink link, const char* answer);
+[[nodiscard]] int RequestSatelliteUpdate(SerialLink link, const char* answer);

@@ -31,7 +31,7 @@ struct VerdictMatcher {
 
     // Offers one byte to the lines in table order. Returns the index of the first line that
     // this byte completes, or -1; once a line is complete the later lines are not looked at.
-    int Feed(uint8_t byte) {
+    [[nodiscard]] int Feed(uint8_t byte) {
         for (std::size_t i = 0; i < BoxVerdictLines.size(); ++i) {
             const std::string_view line = BoxVerdictLines[i];
             if (static_cast<char>(byte) == line[cursors[i]]) {

@@ -8,6 +8,6 @@
 
 // Sends a file by X-modem; 0 when the file and the EOT went out, 1 on failure (after printing
 // the reason on standard error).
-int XmodemSendFile(SerialLink link, const char* fileName);
+[[nodiscard]] int XmodemSendFile(SerialLink link, const char* fileName);
 // Sends the first n bytes of ImageBuffer by X-modem; 0 or 1 as XmodemSendFile.
-int XmodemSendBuffer(SerialLink link, uint32_t n);
+[[nodiscard]] int XmodemSendBuffer(SerialLink link, uint32_t n);

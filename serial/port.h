@@ -22,34 +22,35 @@ inline constexpr uint32_t WaitForever = 0xFFFFFFFFu;
 // 10 ms per write call. Returns InvalidLink on failure with the reason in the last-error value
 // (ErrorBadPort for a number outside 1 to 4). On POSIX port n is the device named by the
 // environment variable COMn, default /dev/ttyS0 .. /dev/ttyS3.
-SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
-                          int hardwareHandshake, int evenParity);
+[[nodiscard]] SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
+                                        int hardwareHandshake, int evenParity);
 
 // Changes the speed of an open link: pause 300 ms; nothing more when the speed is already
 // right, otherwise set it and pause 500 ms. Returns 1 on success, 0 when the settings could not
 // be read or written (the caller closes the link).
-int ChangeBaudRate(SerialLink link, uint32_t baudRate);
+[[nodiscard]] int ChangeBaudRate(SerialLink link, uint32_t baudRate);
 
 void CloseSerialLink(SerialLink link);
 
 // The device name that port n (1 to 4) maps to, or nullptr for another number.
-const char* PortDeviceName(int portNumber);
+[[nodiscard]] const char* PortDeviceName(int portNumber);
 
 // ---- Raw port calls (platform-specific implementation) ------------------------------------
 
 // Reads whatever has arrived, up to `maximum` bytes, without waiting. Returns 1 with `got`
 // set (possibly 0), or 0 on failure (last-error value set; ErrorOperationAborted when the
 // device went away).
-int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got);
+[[nodiscard]] int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got);
 
 // Writes up to `length` bytes within the link's write limit. Returns 1 when all went out; 0 with
 // `written` set and the last-error value ErrorCounterTimeout when the write limit expired first;
 // 0 with another last-error value on other failures.
-int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& written);
+[[nodiscard]] int PortWrite(SerialLink link, const uint8_t* data, uint32_t length,
+                            uint32_t& written);
 
 // Blocks until input is waiting or `timeoutMs` have passed (WaitForever: no limit), without
 // using the processor. Returns 1 when input (or a hang-up) is waiting, 0 on time-out. A
-// following PortRead reports the hang-up.
+// following PortRead reports the hang-up, so callers that read next may ignore the result.
 int PortWaitReadable(SerialLink link, uint32_t timeoutMs);
 
 // Clears the port's communication error state; the result is not looked at.
@@ -59,5 +60,6 @@ void PortClearErrors(SerialLink link);
 // both 0 mean no limit.
 void PortSetWriteLimits(SerialLink link, uint32_t multiplierMs, uint32_t constantMs);
 
-// Waits until the port has transmitted its output. Returns 1 on success.
+// Waits until the port has transmitted its output. Returns 1 on success; a caller that only
+// wants the line quiet before it repeats itself may ignore the result.
 int PortFlush(SerialLink link);

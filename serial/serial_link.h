@@ -20,18 +20,19 @@ extern std::array<char, WaitBufferSize> WaitBuffer;
 
 // Sends `length` bytes within `limitMs` (0: no limit). Returns 1 when all were handed to the
 // port, 0 on failure (ErrorTimeout, or the platform's write error).
-int SendTimed(SerialLink link, const uint8_t* data, uint32_t length, uint32_t limitMs);
+[[nodiscard]] int SendTimed(SerialLink link, const uint8_t* data, uint32_t length,
+                            uint32_t limitMs);
 // Convenience for texts and single characters: sends the bytes of `text` without its zero.
-int SendTimed(SerialLink link, const char* text, uint32_t limitMs);
+[[nodiscard]] int SendTimed(SerialLink link, const char* text, uint32_t limitMs);
 
 // Waits until `text` has arrived (or the box's "ERROR:" line, or a full buffer).
 // Returns 1 on success, 0 on failure with the reason in the last-error value.
-int WaitFor(SerialLink link, const char* text, uint32_t limitMs);
+[[nodiscard]] int WaitFor(SerialLink link, const char* text, uint32_t limitMs);
 
 // Fetches one byte within `limitMs` (0: no limit). 1: a byte arrived; 0: time-out (the
 // last-error value is not set) or a failed read.
-int ReadByteTimed(SerialLink link, uint8_t& byte, uint32_t limitMs);
+[[nodiscard]] int ReadByteTimed(SerialLink link, uint8_t& byte, uint32_t limitMs);
 
 // As ReadByteTimed, but returns 1 also when the limit passed (then `byte` is unchanged);
 // 0 only when a read failed.
-int ReadByteOrExpire(SerialLink link, uint8_t& byte, uint32_t limitMs);
+[[nodiscard]] int ReadByteOrExpire(SerialLink link, uint8_t& byte, uint32_t limitMs);
