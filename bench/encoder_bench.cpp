@@ -30,7 +30,7 @@ std::vector<uint8_t> RealLookingImage(uint32_t size) {
     const uint8_t code[] = {0x00, 0x00, 0x00, 0x27, 0xBD, 0xFF, 0xE0, 0xAF, 0xBF, 0x8F,
                             0x03, 0xE0, 0x00, 0x08, 0x24, 0x02, 0x10, 0x00, 0x3C, 0x1C};
     while (payload.size() < size - 13) {
-        const uint32_t kind = random() % 10;
+        const auto kind = static_cast<uint32_t>(random() % 10);
         const uint32_t length = 512 + random() % 4096;
         for (uint32_t i = 0; i < length && payload.size() < size - 13; ++i) {
             uint8_t byte = 0;

@@ -173,17 +173,17 @@ RevisionPair ParseRevision(const char* text) {
     return pair;
 }
 
-void PrintUsage(int language, int serviceMode) {
-    if (language == 1) {
+void PrintUsage(int usageLanguage, int usageServiceMode) {
+    if (usageLanguage == 1) {
         PutLines(GermanUsage, std::size(GermanUsage));
-        if (serviceMode == 1) {
+        if (usageServiceMode == 1) {
             PutLines(EnglishUsage + JumperLineFirst, JumperLineCount);
             PutLines(ServiceUsage, std::size(ServiceUsage));
         }
         std::fputs(GermanUsageLast, stderr);
     } else {
         PutLines(EnglishUsage, std::size(EnglishUsage));
-        if (serviceMode == 1) {
+        if (usageServiceMode == 1) {
             PutLines(ServiceUsage, std::size(ServiceUsage));
         }
         std::fputs(EnglishUsageLast, stderr);

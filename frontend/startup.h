@@ -12,8 +12,9 @@ struct RevisionPair {
 };
 [[nodiscard]] RevisionPair ParseRevision(const char* text);
 
-// Usage text on standard error.
-void PrintUsage(int language, int serviceMode);
+// Usage text on standard error, in the given language, with the service lines when
+// usageServiceMode is 1 (the callers pass the program-wide values).
+void PrintUsage(int usageLanguage, int usageServiceMode);
 
 // Version listing (-V) on standard output; standardForm is 1 outside service mode.
 void PrintVersionListing(int major, int minor, const char* programName, int standardForm);

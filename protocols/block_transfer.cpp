@@ -159,8 +159,8 @@ int ReadImageBlock(File& file, uint8_t* buffer, uint32_t wanted, uint32_t& produ
 uint32_t ScanReply(ReplyScan& scan, std::span<const uint8_t> received) {
     for (uint8_t c : received) {
         bool advanced = false;
-        for (int i = 0; i < WatchedTextCount; ++i) {
-            if (i == WatchStop && !scan.watchStop) {
+        for (std::size_t i = 0; i < WatchedTexts.size(); ++i) {
+            if (i == std::size_t{WatchStop} && !scan.watchStop) {
                 continue;
             }
             const std::string_view text = WatchedTexts[i].text;

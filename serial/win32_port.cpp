@@ -214,14 +214,15 @@ int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
         waiting.ReadTotalTimeoutConstant = piece == 0 ? 1 : piece;
         if (!SetCommTimeouts(handle, &waiting))
             return 1;
-        uint8_t byte = 0;
+        // Not named `byte`: the Windows headers define a type of that name.
+        uint8_t received = 0;
         DWORD count = 0;
-        const BOOL ok = ReadFile(handle, &byte, 1, &count, nullptr);
+        const BOOL ok = ReadFile(handle, &received, 1, &count, nullptr);
         SetCommTimeouts(handle, &saved);
         if (!ok)
             return 1;  // the next PortRead reports the failure
         if (count == 1) {
-            pending->value = byte;
+            pending->value = received;
             pending->present = true;
             return 1;
         }

@@ -323,7 +323,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {},
                   StreamingLineGone,
                   30}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     MenuLoaders, LineFaultE2E,
@@ -427,7 +427,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {},
                   {ReadFailed, WriteFailed},
                   30}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 // The legacy loaders acknowledge every packet within 1000 ms and repeat a refused one up to 50
 // times, so noise, losses and a pulled line end the update within seconds.
@@ -461,7 +461,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 {UpdateFailed},
                                 {},
                                 60}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 }  // namespace
 

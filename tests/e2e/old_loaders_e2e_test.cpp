@@ -96,8 +96,8 @@ INSTANTIATE_TEST_SUITE_P(Versions, EveryLoader,
                                            LoaderRow{"4.11", 7, false}, LoaderRow{"4.12", 7, false},
                                            LoaderRow{"4.13", 7, false}, LoaderRow{"5.1", 4, false},
                                            LoaderRow{"5.3", 4, false}),
-                         [](const auto& info) {
-                             std::string name = std::string("v") + info.param.version;
+                         [](const auto& caseInfo) {
+                             std::string name = std::string("v") + caseInfo.param.version;
                              name[name.find('.')] = '_';
                              return name;
                          });

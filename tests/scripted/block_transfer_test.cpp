@@ -93,7 +93,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The colon that completes "ERROR:" belongs to the text, not to the counter.
         ScanCase{"colon_of_error_text", {":::::ERROR:"}, ErrorBoxErrorText},
         ScanCase{"colon_after_broken_text_counts", {":::::ERR:"}, ErrorBoxFlashReport}),
-    [](const ::testing::TestParamInfo<ScanCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ScanCase>& caseInfo) {
+        return std::string(caseInfo.param.name);
+    });
 
 // ---- SendImageBlocks -------------------------------------------------------------------------
 

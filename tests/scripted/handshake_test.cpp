@@ -150,7 +150,7 @@ TEST_P(SyncCases, EndsAfterTwoMatchingRoundsInARow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Box, SyncCases, ::testing::ValuesIn(syncCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 TEST_F(Handshake, StageHasNoTimeLimit) {
     SyncSettings();
@@ -244,7 +244,7 @@ TEST_P(DrainCases, ThrowsAwayWhatCameAfterGranted) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Box, DrainCases, ::testing::ValuesIn(drainCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 TEST_F(Handshake, GrantedWithinTheLimitIsNotRequired) {
     SyncSettings();
@@ -530,7 +530,7 @@ TEST_P(QueryCases, ReadsTheVersionLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Box, QueryCases, ::testing::ValuesIn(queryCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 TEST_F(Handshake, SilentQueryEndsJustPastItsLimit) {
     EXPECT_EQ(QueryLoaderVersion(InvalidLink, version_, 15000), 0);

@@ -305,7 +305,7 @@ TEST_P(FamilyMembers, QuitRequestLeavesTheMenuAndSucceeds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Loaders, FamilyMembers, ::testing::ValuesIn(Family()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 TEST_F(HyperTest, SilentHyperBootloaderGetsABlankEvery500Ms) {
     HyperBox box = MakeBox(Family()[2]);

@@ -283,7 +283,7 @@ INSTANTIATE_TEST_SUITE_P(Replies, TransferFailures,
                                                "id_mismatch",
                                                "Flash's manufacturer and/or device ids dont match!",
                                                Line(14)}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 TEST_F(Loader411Test, FileShorterThanItsLengthEndsAsFailureWithoutSum) {
     UseFile(test::RandomBytes(5000, 7));

@@ -99,7 +99,7 @@ TEST_P(WaitForCases, ResultErrorAndTime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Box, WaitForCases, ::testing::ValuesIn(waitCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 TEST_F(TimedIo, ErrorLineIsPrintedAndEndsTheWait) {
     fake::BoxSendsAt(0, "menu\r\nERROR: flash");

@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"spaces_count", "Start application        \n\r", -1},
         MatchCase{"failure_before_success",
                   "This is not a newer software version\n\r" + SuccessLine, 5}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 // ---- The procedure -----------------------------------------------------------------------------
 
@@ -201,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"newer", "This is not a newer software version\n\r"},
                       FailureCase{"manipulated",
                                   "Manipulated header found (consistency check)!\n\r"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 TEST_F(XmodemDownloadTest, OnlyWhiteSpaceAndPrintableBytesAreEchoed) {
     std::string noise;

@@ -120,7 +120,9 @@ TEST_P(ContainerLayout, HoldsTheWholeImageAsOneStream) {
 INSTANTIATE_TEST_SUITE_P(Types, ContainerLayout,
                          ::testing::Values(LayoutCase{2, 5}, LayoutCase{4, 9}, LayoutCase{5, 9},
                                            LayoutCase{6, 9}),
-                         [](const auto& info) { return "Type" + std::to_string(info.param.type); });
+                         [](const auto& caseInfo) {
+                             return "Type" + std::to_string(caseInfo.param.type);
+                         });
 
 TEST(BuildCompressedImage, StreamShorterThanTheTrialPassesWhateverLiesBehindIt) {
     // Random data just under the trial length: the stream ends within it, and the bytes that
@@ -219,7 +221,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Other loaders: ten messages, the image is left alone.
         CorrectionCase{"OtherLoaderTenAttempts", 200000, 0x00040016, 10, 0, 0},
         CorrectionCase{"OtherLoaderSmallImage", 160000, 0x00180004, 10, 0, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 // ---- BuildCompressedImage: other types and sizes -----------------------------------------------
 

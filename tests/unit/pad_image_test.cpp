@@ -104,7 +104,7 @@ TEST_P(ReadPadImageCases, GivesLengthAndTag) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ReadPadImageCases, ::testing::ValuesIn(ReadCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 TEST_F(PadImageTest, EveryFlippedChecksumBitIsRefused) {
     const Bytes image = test::MakePad(Counting(300), 5, 0x14, 0x00180004);

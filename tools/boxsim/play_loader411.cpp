@@ -69,7 +69,7 @@ bool CheckTimeStamp(BoxLine& line, const BoxOptions& options, const std::vector<
     stamped.tm_isdst = -1;
     const std::time_t then = std::mktime(&stamped);
     const double off = std::difftime(std::time(nullptr), then);
-    const long slack = options.GetInt("clock-slack", 300);
+    const auto slack = static_cast<double>(options.GetInt("clock-slack", 300));
     line.Log("time stamp %04ld-%02ld-%02ld %02d:%02d:%02d (MJD %ld), %.0f s from the box's clock",
              year, month, day, hour, minute, second, mjd, off);
     if (then == static_cast<std::time_t>(-1) || off > slack || off < -slack) {

@@ -164,9 +164,9 @@ class Download {
             first_ = Clock::now();
         }
         if (byteMs_ > 0 && count % 64 == 0) {
-            std::this_thread::sleep_until(
-                first_ + std::chrono::duration_cast<Clock::duration>(
-                             std::chrono::duration<double, std::milli>(byteMs_ * count)));
+            std::this_thread::sleep_until(first_ + std::chrono::duration_cast<Clock::duration>(
+                                                       std::chrono::duration<double, std::milli>(
+                                                           byteMs_ * static_cast<double>(count))));
         }
     }
 
