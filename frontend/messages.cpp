@@ -5,7 +5,7 @@
 
 #include "frontend/settings.h"
 
-const std::array<const char*, 2 * MessageCount> MessageCatalog{
+const std::array<const char*, 2 * static_cast<std::size_t>(MessageCount)> MessageCatalog{
     // ---- English ------------------------------------------------------------------------
     "Invalid Port:",                                                         // 0
     "is an invalid option",                                                  // 1
@@ -130,6 +130,7 @@ const char* messageText(Message message) {
     if (number < 0 || number >= MessageCount) {
         return "";
     }
-    const int row = (language == 1) ? 1 : 0;
-    return MessageCatalog[static_cast<std::size_t>(row * MessageCount + number)];
+    const std::size_t row = (language == 1) ? 1 : 0;
+    return MessageCatalog[row * static_cast<std::size_t>(MessageCount) +
+                          static_cast<std::size_t>(number)];
 }

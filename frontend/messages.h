@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 // The messages by number; the names follow the English texts (frontend/messages.cpp).
 enum class Message : int {
@@ -68,7 +69,7 @@ inline constexpr int MessageCount = 56;
 static_assert(static_cast<int>(Message::TryingToCorrect) == MessageCount - 1);
 
 // Row 0 English, row 1 German; message n in language L is entry L * 56 + n.
-extern const std::array<const char*, 2 * MessageCount> MessageCatalog;
+extern const std::array<const char*, 2 * static_cast<std::size_t>(MessageCount)> MessageCatalog;
 
 // The text of a message in the current language; an empty text for a value outside the
 // catalogue.

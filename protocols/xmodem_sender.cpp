@@ -31,7 +31,7 @@ constexpr uint32_t DataSize = 128;
 constexpr uint32_t BlockSize = DataSize + 4;
 // Progress: each acknowledged block adds 100 x 132 to the sum, and the total is 132 per block,
 // so sum / total is the percentage of blocks acknowledged.
-constexpr uint64_t ProgressPerBlock = 100 * BlockSize;
+constexpr uint64_t ProgressPerBlock = uint64_t{100} * BlockSize;
 // Silence on the line, summed over the whole transfer, after which the sender says it is
 // still trying.
 constexpr uint32_t SilenceNoticeMs = 5000;

@@ -116,7 +116,7 @@ std::string VersionLine(const BoxOptions& options) {
 // default), later bytes the step limit. Returns the keyword, or empty on failure.
 std::string AwaitKeyword(BoxLine& line, const BoxOptions& options) {
     const bool legacy = options.Legacy();
-    const std::string wanted = options.Get("keyword");
+    std::string wanted = options.Get("keyword");  // not const: returned by moving
     const int firstLimit = static_cast<int>(options.GetInt("timeout", -1));
     std::string window;
     size_t skipped = 0;

@@ -50,11 +50,10 @@ bool CheckTimeStamp(BoxLine& line, const BoxOptions& options, const std::vector<
     }
     // The date from the Modified Julian Date, as a DVB receiver decodes it.
     const long yp = static_cast<long>((static_cast<double>(mjd) - 15078.2) / 365.25);
+    const long yearDays = static_cast<long>(static_cast<double>(yp) * 365.25);
     const long mp = static_cast<long>(
-        (static_cast<double>(mjd) - 14956.1 - static_cast<long>(static_cast<double>(yp) * 365.25)) /
-        30.6001);
-    const long day = mjd - 14956 - static_cast<long>(static_cast<double>(yp) * 365.25) -
-                     static_cast<long>(static_cast<double>(mp) * 30.6001);
+        (static_cast<double>(mjd) - 14956.1 - static_cast<double>(yearDays)) / 30.6001);
+    const long day = mjd - 14956 - yearDays - static_cast<long>(static_cast<double>(mp) * 30.6001);
     const long k = (mp == 14 || mp == 15) ? 1 : 0;
     const long year = 1900 + yp + k;
     const long month = mp - 1 - k * 12;
