@@ -12,6 +12,12 @@
 void SetLastErrorValue(uint32_t value);
 [[nodiscard]] uint32_t GetLastErrorValue();
 
+// The platform's reason for an error value in words, as the system itself says it (strerror on
+// POSIX, FormatMessage on Windows), without a trailing line end. The system's own reasons
+// (0x20000000 and up) and values the platform has no text for give "error <value>". The text
+// stays valid until the next call from the same thread.
+[[nodiscard]] const char* SystemErrorText(uint32_t value);
+
 // ---- Console ----------------------------------------------------------------------------
 // Reads one character from standard input; returns -1 at the end of input.
 [[nodiscard]] int ReadConsoleChar();

@@ -40,6 +40,24 @@ class FileTest : public ::testing::Test {
     std::string dir = test::TempDir();
 };
 
+TEST(LastError, ReasonsInWords) {
+    const struct {
+        uint32_t value;
+        const char* words;
+    } cases[] = {
+        {ENOENT, "No such file or directory"},
+        {EACCES, "Permission denied"},
+        {EBUSY, "Device or resource busy"},
+        {0x20000002, "error 536870914"},  // the program's own time-out has no system text
+        {0, "error 0"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(SystemErrorText(c.value), c.words) << c.value;
+    }
+    // A number the C library does not know still gives a line of text.
+    EXPECT_NE(std::string(SystemErrorText(4000)).find("4000"), std::string::npos);
+}
+
 TEST_F(FileTest, WrittenBytesReadBackInPieces) {
     const std::string path = dir + "/data.bin";
     const Bytes data = test::RandomBytes(30000, 1);
