@@ -12,10 +12,14 @@
 #     without it, the whole run of update and its processor time (user + system),
 #   - the reply latency that boxsim sees (from its send to the program's next byte): median,
 #     99th percentile and longest.
+# Then the 24.4 streaming and the 10.0 legacy download again behind a simulated USB serial
+# adapter (boxsim --adapter-latency) with its latency timer at 16 ms (the drivers' default) and
+# at 1 ms (what low latency gives): each of the box's answers waits in the adapter.
 # Then bench/streaming_bench.sh runs update and lrzsz's sx against the same 24.4 box and file.
-# Takes about a quarter of an hour; not part of the tests.
+# Takes about 25 minutes; not part of the tests.
 #
 #   bash bench/bench_all.sh [BUILD_DIR]    (default: build-bench; built here in Release)
+#   BENCH_ONLY=REGEX bash bench/bench_all.sh   only the rows whose label matches (no sx part)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
@@ -90,10 +94,10 @@ log_span() {  # log, from, to
         start != "" && $0 ~ to { print $1 - start; exit }' "$1"
 }
 
-printf '%-24s %9s %10s %9s %8s %7s %8s %8s %8s %7s %6s %9s %9s %9s\n' family image "on line" \
+printf '%-28s %9s %10s %9s %8s %7s %8s %8s %8s %7s %6s %9s %9s %9s\n' family image "on line" \
     "transfer" bound ratio "box repl" "w/o box" "whole" "CPU" "CPU%" "reply med" "reply p99" \
     "reply max"
-printf '%-24s %9s %10s %9s %8s %7s %8s %8s %8s %7s %6s %9s %9s %9s\n' "" bytes bytes s s "" s \
+printf '%-28s %9s %10s %9s %8s %7s %8s %8s %8s %7s %6s %9s %9s %9s\n' "" bytes bytes s s "" s \
     "" s s "" ms ms ms
 
 # One update: family label, image, bound kind, start and end of the transfer in the box's log,
@@ -101,6 +105,10 @@ printf '%-24s %9s %10s %9s %8s %7s %8s %8s %8s %7s %6s %9s %9s %9s\n' "" bytes b
 run() {
     local label=$1 image=$2 kind=$3 from=$4 to=$5 options=$6
     shift 6
+    if [ -n "${BENCH_ONLY:-}" ] && ! grep -Eq -- "$BENCH_ONLY" <<<"$label"; then
+        return 0
+    fi
+    ran=yes
     local log="$work/$label.log"
     start_box "$log" "$@"
     # shellcheck disable=SC2086
@@ -137,7 +145,7 @@ run() {
             bound = line * 10 / baud
             boxs = box == "" ? "       -" : sprintf("%8.2f", box / 1000)
             without = box == "" ? "       -" : sprintf("%8.4f", (ms - box) / 1000 / bound)
-            printf "%-24s %9d %10d %9.2f %8.2f %7.4f %s %s %8.2f %7.2f %6.2f %s\n",
+            printf "%-28s %9d %10d %9.2f %8.2f %7.4f %s %s %8.2f %7.2f %6.2f %s\n",
                    label, size, line, ms / 1000, bound, ms / 1000 / bound, boxs, without, wall,
                    user + sys, 100 * (user + sys) / wall, lat
         }'
@@ -147,9 +155,16 @@ run() {
 mib=${BENCH_BYTES:-$((1024 * 1024 - 13))}
 legacy10=$((mib < 901120 ? mib : 901120))
 make_image "$work/s24.pad" 0x14 0x00180004 "$mib" 0 >/dev/null
-run "24.4 streaming X-modem" "$work/s24.pad" xmodem "Now start|version sent" "EOT after" "" \
-    --version 24.4 --hw 0x14 --save "$work/got.pad" --reply-latency-all
-cmp -s "$work/s24.pad" "$work/got.pad" || { echo "24.4: image differs" >&2; exit 1; }
+streaming24() {  # label, further boxsim options
+    local label=$1
+    shift
+    ran=""
+    run "$label" "$work/s24.pad" xmodem "Now start|version sent" "EOT after" "" \
+        --version 24.4 --hw 0x14 --save "$work/got.pad" --reply-latency-all "$@"
+    [ -z "$ran" ] || cmp -s "$work/s24.pad" "$work/got.pad" ||
+        { echo "$label: image differs" >&2; exit 1; }
+}
+streaming24 "24.4 streaming X-modem"
 
 make_image "$work/x53.pad" 4 0x00050003 "$mib" 0 >/dev/null
 run "5.3 X-modem + verdict" "$work/x53.pad" xmodem "version sent" "EOT after" "" \
@@ -168,13 +183,24 @@ run "4.12 block, plain" "$work/l412.pad" block "announcement" "PAD image of" "" 
     --version 4.12 --hw 7 --pace-input
 
 make_image "$work/g10.pad" 4 0x000A0000 "$legacy10" 0 >/dev/null
-run "10.0 legacy (901,120)" "$work/g10.pad" legacy "announced" "packets," "" \
-    --version 10.0 --hw 4 --expect "$work/g10.pad" --pace-input --reply-latency-all
+legacy10() {  # label, further boxsim options
+    run "$1" "$work/g10.pad" legacy "announced" "packets," "" \
+        --version 10.0 --hw 4 --expect "$work/g10.pad" --pace-input --reply-latency-all "${@:2}"
+}
+legacy10 "10.0 legacy (901,120)"
 
 make_image "$work/g11.pad" 4 0x000B0001 "$mib" 344060 >/dev/null
 run "11.1 legacy, compressed" "$work/g11.pad" legacy "announced" "packets," "" \
     --version 11.1 --hw 4 --expect "$work/g11.pad" --pace-input --reply-latency-all
 
+# Behind a USB adapter: the box's bytes reach the program in packets, 62 bytes or whatever the
+# adapter holds when its latency timer expires.
+for latency in 16 1; do
+    streaming24 "24.4 X-modem, adapter ${latency} ms" --adapter-latency "$latency"
+    legacy10 "10.0 legacy, adapter ${latency} ms" --adapter-latency "$latency"
+done
+
+[ -z "${BENCH_ONLY:-}" ] || exit 0
 echo
 echo "update and lrzsz's sx against the same 24.4 box (bench/streaming_bench.sh):"
 if [ -f bench/streaming_bench.sh ]; then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# A full simulated update: installs what is needed, builds the program and the box simulator,
-# makes a sample image for hardware type 0x14 and bootloader 24.4, lets boxsim play a 24.4 box
-# on a pseudo-terminal at the real line rate, and runs `update` against it through COM1.
+# A full simulated update: installs what is needed, builds the program, the box simulator and
+# padtool (the README's next steps use all three from build/), makes a sample image for
+# hardware type 0x14 and bootloader 24.4, lets boxsim play a 24.4 box on a pseudo-terminal at
+# the real line rate, and runs `update` against it through COM1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +11,7 @@ bash scripts/setup.sh
 build=${BUILD_DIR:-build}
 echo "==> Building (release) into $build/"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DUPDATE_SANITIZE=OFF >/dev/null
-cmake --build "$build" -j"${JOBS:-$(nproc)}" --target update boxsim >/dev/null
+cmake --build "$build" -j"${JOBS:-$(nproc)}" --target update boxsim padtool >/dev/null
 
 work=$(mktemp -d)
 boxsim_pid=""
@@ -75,4 +76,5 @@ fi
 echo
 echo "==> $build/update -V"
 "$build/update" -V
+echo "==> Built: $build/update, $build/tools/boxsim, $build/tools/padtool/padtool"
 exit "$code"

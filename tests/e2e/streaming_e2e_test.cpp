@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -192,6 +193,35 @@ TEST_F(StreamingEndToEnd, TypicalRoadDeliversTheImageByteForByte) {
     EXPECT_EQ(o.received, image);
     EXPECT_TRUE(Contains(o.log, "program at 115200 baud, RTS/CTS off")) << o.log;
     EXPECT_TRUE(o.imageUnchanged);
+}
+
+// boxsim's USB adapter holds the box's bytes and hands them on in packets: the update is the
+// same as on a direct line. A boot line of 100 characters before the version line fills whole
+// packets; every ACK after that goes alone, by the latency timer, because the program sends the
+// next block only when it has the ACK.
+TEST_F(StreamingEndToEnd, BehindAUsbAdapterTheBoxsBytesArriveWholeAndInOrder) {
+    const auto image = MakeImage(0x14, Id244, 5000);
+    const size_t blocks = (image.size() + 127) / 128;
+    const std::string path = WriteImage(image);
+    const std::string bootLine = std::string(100, '=') + "\\r\\nBootloader Version 24.4\\r\\n";
+    const Outcome o = Execute({{"update", path},
+                               {"--version", "24.4", "--hw", "0x14", "--adapter-latency", "16",
+                                "--version-line", bootLine},
+                               "",
+                               1});
+    EXPECT_EQ(o.program.exitCode, 0) << o.Describe();
+    EXPECT_EQ(o.program.out, CheckedAndOpened() + BoxPart(image.size(), "24.4", 1));
+    EXPECT_EQ(o.box, 0) << o.log;
+    EXPECT_EQ(o.received, image);
+    std::smatch counts;
+    ASSERT_TRUE(std::regex_search(
+        o.log, counts,
+        std::regex("USB adapter: ([0-9]+) packets delivered, ([0-9]+) of them by the latency")))
+        << o.log;
+    const size_t packets = std::stoul(counts[1]);
+    const size_t byTimer = std::stoul(counts[2]);
+    EXPECT_GT(packets, byTimer) << "no full packet of 62 bytes went out";
+    EXPECT_GE(byTimer, blocks) << "ACKs went out without waiting for the latency timer";
 }
 
 TEST_F(StreamingEndToEnd, GermanUnderTheNameAktualisieren) {

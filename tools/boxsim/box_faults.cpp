@@ -18,26 +18,6 @@
 #include "box_faults.h"
 #include "box_options.h"
 
-const char* const FaultUsageText =
-    "Line faults:\n"
-    "  --noise-rate R    flip one bit of a byte with probability R (0 to 1)\n"
-    "  --noise-dir D     to-box, to-program or both (default both)\n"
-    "  --drop-rate R     lose a byte with probability R\n"
-    "  --drop-dir D      to-box, to-program or both (default to-box)\n"
-    "  --faults-from N   noise and losses only from the program's Nth byte on (default 1)\n"
-    "  --fault-seed S    seed of the noise and losses (default 1)\n"
-    "  --silence-after N --silence-ms MS\n"
-    "                    fall silent for MS ms when the program's Nth byte arrives\n"
-    "  --hangup-after N  pull the line (both sides of the terminal close) when the\n"
-    "                    program's Nth byte arrives\n"
-    "  --nak-as-can      every NAK (0x15) the box sends arrives as CAN (0x18)\n"
-    "  --flood-before T  before the box's first text that holds T, flood the program with\n"
-    "                    --flood-bytes N bytes of text without a line end (default 10239)\n"
-    "  --error-instead T send \"ERROR: line fault\\r\\n\" in place of every text that holds T\n"
-    "  --pace-input      the program's bytes reach the box no faster than the line rate\n"
-    "                    (10 bits per byte at the box's speed), for players that do not\n"
-    "                    pace what they receive themselves\n";
-
 namespace {
 
 constexpr uint8_t Nak = 0x15;
@@ -213,18 +193,13 @@ class Faults : public LineFaults {
     uint64_t dropped_ = 0;
 };
 
-constexpr const char* FaultOptions[] = {
-    "noise-rate",   "noise-dir",     "drop-rate",     "drop-dir",     "faults-from",
-    "fault-seed",   "silence-after", "silence-ms",    "hangup-after", "nak-as-can",
-    "flood-before", "flood-bytes",   "error-instead", "pace-input",
-};
-
 }  // namespace
 
 std::unique_ptr<LineFaults> MakeLineFaults(const BoxOptions& options) {
     bool asked = false;
-    for (const char* name : FaultOptions) {
-        asked = asked || options.Has(name);
+    for (const OptionInfo& option : BoxOptionTable()) {
+        asked = asked ||
+                (option.group == OptionGroup::LineFaults && options.Has(std::string(option.name)));
     }
     if (!asked) {
         return nullptr;

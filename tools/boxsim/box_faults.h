@@ -24,7 +24,6 @@ class LineFaults {
     virtual bool Valid() const { return true; }
 };
 
-// The faults that the options ask for (see FaultUsageText), or nullptr for a clean line.
+// The faults that the options of the line-fault group ask for (boxsim --help), or nullptr for
+// a clean line.
 std::unique_ptr<LineFaults> MakeLineFaults(const BoxOptions& options);
-// The fault options for boxsim --help.
-extern const char* const FaultUsageText;

@@ -137,6 +137,7 @@ void BoxStopOnSignals() {
 // ---- BoxLine ----------------------------------------------------------------------------------
 
 BoxLine::~BoxLine() {
+    adapter_.reset();  // its thread writes to the terminal closed below
     if (!linkPath_.empty()) {
         // Remove the symlink only while it still points at this box's line.
         char target[256] = {};
@@ -195,6 +196,12 @@ bool BoxLine::Open(const BoxOptions& options) {
         linkPath_ = options.linkPath;
     }
     markEverySend_ = options.Has("reply-latency-all");
+    if (options.adapterLatencyMs > 0) {
+        adapter_ = std::make_unique<UsbAdapter>(master_, options.adapterLatencyMs);
+        Log("USB adapter on the line: the box's bytes go out in packets of up to %zu, %d ms "
+            "after the first held byte",
+            AdapterHold::PacketBytes, options.adapterLatencyMs);
+    }
     faults_ = MakeLineFaults(options);
     return faults_ == nullptr || faults_->Valid();
 }
@@ -204,6 +211,7 @@ void BoxLine::HangUp() {
         return;
     }
     Log("line pulled: the box's side of the line is gone");
+    adapter_.reset();  // what it held is lost with it
     if (slave_ >= 0) {
         close(slave_);
         slave_ = -1;
@@ -427,6 +435,22 @@ bool BoxLine::WriteAll(const uint8_t* data, size_t length) {
     return true;
 }
 
+bool BoxLine::Deliver(const uint8_t* data, size_t length) {
+    if (adapter_ == nullptr) {
+        return WriteAll(data, length);
+    }
+    if (stopRequested || ended_) {
+        ended_ = true;
+        return false;
+    }
+    if (!adapter_->Send(data, length)) {
+        ended_ = true;
+        Log("cannot send: %s", adapter_->Failure().c_str());
+        return false;
+    }
+    return true;
+}
+
 void BoxLine::Send(std::string_view bytes) {
     std::string faulted;
     if (faults_ && !ended_) {
@@ -447,7 +471,7 @@ void BoxLine::Send(std::string_view bytes) {
         }
     }
     if (!pace_ || boxBaud_ == 0) {
-        if (WriteAll(out.data(), out.size()) && markEverySend_) {
+        if (Deliver(out.data(), out.size()) && markEverySend_) {
             MarkReplySent();
         }
         return;
@@ -461,7 +485,7 @@ void BoxLine::Send(std::string_view bytes) {
         const size_t n = std::min(chunk, out.size() - at);
         slot += byteMs * static_cast<double>(n);
         SleepUntilMs(slot);
-        if (!WriteAll(out.data() + at, n)) {
+        if (!Deliver(out.data() + at, n)) {
             return;
         }
     }
@@ -484,6 +508,14 @@ void BoxLine::AwaitDelivery(int limitMs) {
     // What the box wrote reaches the program's input queue a moment later (the kernel hands it
     // over in the background), so the queue must be seen empty twice, 20 ms apart.
     const double deadline = NowMs() + limitMs;
+    if (adapter_ != nullptr) {
+        if (!adapter_->AwaitEmpty(limitMs)) {
+            Log("the USB adapter still holds bytes");
+        }
+        Log("USB adapter: %llu packets delivered, %llu of them by the latency timer",
+            static_cast<unsigned long long>(adapter_->Packets()),
+            static_cast<unsigned long long>(adapter_->TimerPackets()));
+    }
     int waiting = 0;
     int emptyChecks = 0;
     while (slave_ >= 0 && !stopRequested && emptyChecks < 2 && NowMs() < deadline) {

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "box_adapter.h"
 #include "box_faults.h"
 #include "box_line_control.h"
 #include "box_options.h"
@@ -53,12 +54,14 @@ class BoxLine final : public LineControl {
     // Waits until the program has sent nothing for quietMs; returns the bytes it did send.
     std::vector<uint8_t> DrainQuiet(int quietMs);
 
-    // Sends bytes to the program (paced when pacing is on; garbled at the wrong speed).
+    // Sends bytes to the program (paced when pacing is on; garbled at the wrong speed; held by
+    // the USB adapter when there is one).
     void Send(std::string_view bytes);
     void Send(const std::vector<uint8_t>& bytes);
     void SendByte(uint8_t byte);
     // Waits up to limitMs until the program has read everything the box sent (closing the
-    // line would throw away what is still waiting on the program's side).
+    // line would throw away what is still waiting on the program's side), the USB adapter's
+    // held bytes included; then logs the adapter's packets.
     void AwaitDelivery(int limitMs);
 
     // Logging on standard error with the prefix "boxsim: ".
@@ -87,6 +90,9 @@ class BoxLine final : public LineControl {
     // Fetches what the program has sent into inbox_; 1 when bytes came, -1 time-out, -2 ended.
     int Fill(int timeoutMs);
     bool WriteAll(const uint8_t* data, size_t length);
+    // Hands bytes to the line towards the program: to the USB adapter, or straight to the
+    // terminal when there is none.
+    bool Deliver(const uint8_t* data, size_t length);
     void NoteSpeeds(bool garbled, uint32_t programBaud, const char* direction);
 
     struct Arrival {
@@ -110,6 +116,7 @@ class BoxLine final : public LineControl {
     size_t inboxPos_ = 0;
     double replySentAt_ = -1;
     std::vector<double> latencies_;
-    std::unique_ptr<LineFaults> faults_;  // nullptr: a clean line
-    bool markEverySend_ = false;          // --reply-latency-all
+    std::unique_ptr<LineFaults> faults_;   // nullptr: a clean line
+    bool markEverySend_ = false;           // --reply-latency-all
+    std::unique_ptr<UsbAdapter> adapter_;  // nullptr: the box's bytes go out at once
 };

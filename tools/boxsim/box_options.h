@@ -4,13 +4,16 @@
 
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
+#include <string_view>
 
 struct BoxOptions {
     std::string version = "24.4";  // bootloader version the box reports ("major.minor")
     uint32_t hardwareType = 0x14;  // hardware type of the box
     uint32_t baudRate = 115200;    // the box's own speed after the access
     bool pace = false;             // pace traffic at the line rate
+    int adapterLatencyMs = 0;      // latency timer of a USB adapter on the line (0: none)
     std::string linkPath;          // symlink to the slave device, if asked
     std::string savePath;          // where to save what the box received
     // Options of the individual protocols: "--name value" or "--name=value" on the command
@@ -34,3 +37,43 @@ struct BoxOptions {
     // Limit for each wait in the middle of a conversation (--step-timeout, default 30000 ms).
     int StepTimeoutMs() const;
 };
+
+// The headings under which --help lists the options.
+enum class OptionGroup {
+    Box,
+    Access,
+    Streaming,
+    MenuLoader,
+    Loader411,
+    HyperLoader,
+    XmodemVerdict,
+    Legacy,
+    Satellite,
+    LineFaults,
+    Adapter,
+};
+
+// One option of boxsim's command line. The table of them is the one list of what boxsim
+// takes: the parser refuses a name that is not in it, --help lists it, and the line faults
+// are switched on by the options of their group.
+struct OptionInfo {
+    std::string_view name;      // without the leading "--"
+    std::string_view argument;  // the value's placeholder ("MS", "FILE"); empty for a switch
+    OptionGroup group;
+    std::string_view text;  // the line in --help
+};
+
+std::span<const OptionInfo> BoxOptionTable();
+const OptionInfo* FindBoxOption(std::string_view name);
+
+// What the command line asked for, when it could be read.
+struct CommandLine {
+    BoxOptions options;
+    long boxes = 1;
+    bool help = false;
+};
+// Reads boxsim's command line (argv[1] on); false after a message on standard error for a
+// name that is not in the table, a missing value or a value out of range.
+bool ParseCommandLine(int argc, const char* const* argv, CommandLine& line);
+// The --help text: the command line, every option of the table by group, the exit status.
+std::string BoxUsageText();

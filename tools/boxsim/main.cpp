@@ -1,5 +1,6 @@
 // boxsim: plays a box's bootloader on a pseudo-terminal, so that the program can be run and
-// tested without hardware. See UsageText for the command line and the exit status.
+// tested without hardware. See BoxUsageText (box_option_table.cpp) for the command line and the
+// exit status.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -16,57 +17,6 @@
 
 namespace {
 
-constexpr const char* UsageText =
-    "usage: boxsim [options]\n"
-    "\n"
-    "Plays the bootloader of a box on a pseudo-terminal. The first line on standard output is\n"
-    "the path of the terminal device for the program, for example\n"
-    "  /dev/pts/7\n"
-    "(only the path, then a line end; nothing else is written to standard output). Set COM1\n"
-    "(to COM4) to that path, or to the --link symlink, and start the program.\n"
-    "\n"
-    "  --version X.Y     bootloader version the box reports (default 24.4)\n"
-    "  --hw N            hardware type, decimal or 0x hex (default 0x14)\n"
-    "  --baud N          the box's own speed (default 38400 for hardware types 0 and 1,\n"
-    "                    115200 otherwise)\n"
-    "  --link PATH       make a symlink PATH to the terminal (a stale one is replaced; it is\n"
-    "                    removed at exit)\n"
-    "  --pace            send at the line rate (10 bits per byte)\n"
-    "  --save FILE       save what the box received as an image\n"
-    "  --boxes N         play N boxes one after the other (loop mode; default 1)\n"
-    "  --reply-latency-all\n"
-    "                    measure the reply latency (the time from the box's send to the\n"
-    "                    program's next byte) after everything the box sends, not only\n"
-    "                    after the acknowledgements the players mark\n"
-    "  --help            this text\n"
-    "\n"
-    "Access options:\n"
-    "  --keyword TEXT    take only this keyword (any other known keyword is a violation)\n"
-    "  --slow-keyword    the keyword must come at 9600 baud\n"
-    "  --sync, --no-granted, --no-sync\n"
-    "                    force the digit synchronisation with or without \"granted\", or none\n"
-    "  --echo-miss N     leave out the echo of the Nth digit\n"
-    "  --echo-blank      send a blank after each echoed digit\n"
-    "  --version-hex     version line in the form \"Bootloader Version: %x.%x\"\n"
-    "  --version-line T  send T (escapes \\r \\n \\xHH) instead of the version line\n"
-    "  --silent          never answer\n"
-    "  --legacy, --legacy-id ID\n"
-    "                    a legacy loader (also any version from 10.0 to 12.3)\n"
-    "  --satellite       answer the satellite update request after the access\n"
-    "  --timeout MS      limit for the program's first byte of each box (default: none);\n"
-    "                    also the quiet time after which a silent box, or a box whose\n"
-    "                    version has no player, stops listening\n"
-    "  --step-timeout MS limit for every later wait (default 30000)\n"
-    "Every other --name value (or --name=value, or a bare --name meaning 1) is passed to the\n"
-    "players of the download protocols.\n"
-    "\n"
-    "Log lines on standard error begin with \"boxsim: \"; protocol violations with\n"
-    "\"boxsim: violation: \".\n"
-    "\n"
-    "Exit status: 0 every box played without violation; 1 a protocol violation; 2 usage\n"
-    "error or the terminal could not be opened; 3 the program never came (nothing received);\n"
-    "4 the line ended (hang-up, time-out or signal) before all boxes were played.\n";
-
 enum ExitStatus {
     ExitPlayed = 0,
     ExitViolation = 1,
@@ -74,92 +24,6 @@ enum ExitStatus {
     ExitNeverCame = 3,
     ExitEnded = 4
 };
-
-bool ParseNumber(const std::string& text, long& value) {
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    char* end = nullptr;
-    value = std::strtol(text.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
-    return !text.empty() && end != nullptr && *end == '\0' && (hex ? text.size() > 2 : true);
-}
-
-bool ParseVersion(const std::string& text) {
-    int major = 0;
-    int minor = 0;
-    char rest = 0;
-    return std::sscanf(text.c_str(), "%d.%d%c", &major, &minor, &rest) == 2 && major >= 0 &&
-           minor >= 0;
-}
-
-// Fills `options` from the command line; false (after a message) on a usage error.
-bool ParseCommandLine(int argc, char** argv, BoxOptions& options, long& boxes, bool& help) {
-    bool baudGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg.rfind("--", 0) != 0 || arg.size() == 2) {
-            std::fprintf(stderr, "boxsim: unexpected argument \"%s\" (see --help)\n", argv[i]);
-            return false;
-        }
-        std::string name = arg.substr(2);
-        std::string value;
-        bool hasValue = false;
-        if (auto equals = name.find('='); equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name.erase(equals);
-            hasValue = true;
-        }
-        if (name == "help") {
-            help = true;
-            continue;
-        }
-        if (name == "pace") {
-            options.pace = true;
-            continue;
-        }
-        if (!hasValue && i + 1 < argc && std::string_view(argv[i + 1]).rfind("--", 0) != 0) {
-            value = argv[++i];
-            hasValue = true;
-        }
-        long number = 0;
-        if (name == "version") {
-            if (!hasValue || !ParseVersion(value)) {
-                std::fprintf(stderr, "boxsim: --version needs MAJOR.MINOR\n");
-                return false;
-            }
-            options.version = value;
-        } else if (name == "hw") {
-            if (!hasValue || !ParseNumber(value, number) || number < 0 || number > 0xFF) {
-                std::fprintf(stderr, "boxsim: --hw needs a hardware type from 0 to 0xFF\n");
-                return false;
-            }
-            options.hardwareType = static_cast<uint32_t>(number);
-        } else if (name == "baud") {
-            if (!hasValue || !ParseNumber(value, number) || number <= 0) {
-                std::fprintf(stderr, "boxsim: --baud needs a speed\n");
-                return false;
-            }
-            options.baudRate = static_cast<uint32_t>(number);
-            baudGiven = true;
-        } else if (name == "boxes") {
-            if (!hasValue || !ParseNumber(value, number) || number < 1) {
-                std::fprintf(stderr, "boxsim: --boxes needs a number of at least 1\n");
-                return false;
-            }
-            boxes = number;
-        } else if (name == "link" || name == "save") {
-            if (!hasValue || value.empty()) {
-                std::fprintf(stderr, "boxsim: --%s needs a path\n", name.c_str());
-                return false;
-            }
-            (name == "link" ? options.linkPath : options.savePath) = value;
-        } else {
-            options.extra[name] = hasValue ? value : "1";
-        }
-    }
-    if (!baudGiven) {
-        options.baudRate = options.hardwareType < 2 ? 38400 : 115200;
-    }
-    return true;
-}
 
 bool InRange(int major, int minor, int fromMajor, int fromMinor, int toMajor, int toMinor) {
     const long id = major * 65536L + minor;
@@ -222,18 +86,21 @@ void IdleAfterAccess(BoxLine& line, const BoxOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    BoxOptions options;
-    long boxes = 1;
-    bool help = false;
-    if (!ParseCommandLine(argc, argv, options, boxes, help)) {
+    CommandLine command;
+    if (!ParseCommandLine(argc, argv, command)) {
         return ExitUsage;
     }
-    if (help) {
-        std::fputs(UsageText, stdout);
-        std::fputs("\n", stdout);
-        std::fputs(FaultUsageText, stdout);
+    if (command.help) {
+        // In one write: a reader that takes the first line and closes the pipe must not
+        // catch boxsim in the middle of the text.
+        static char buffer[1 << 15];
+        const std::string text = BoxUsageText();
+        std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+        std::fwrite(text.data(), 1, text.size(), stdout);
         return ExitPlayed;
     }
+    const BoxOptions& options = command.options;
+    const long boxes = command.boxes;
     BoxStopOnSignals();
     BoxLine line;
     if (!line.Open(options)) {
