@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "platform/clock.h"
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "serial/port.h"
 
@@ -294,8 +295,8 @@ int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& w
             }
             timeout = static_cast<int>(budget - elapsed);
         }
-        pollfd entry{fd, POLLOUT, 0};
-        poll(&entry, 1, timeout);
+        short revents = 0;
+        (void)PollOrInterrupt(fd, POLLOUT, timeout, revents);
     }
     return 1;
 }
@@ -309,8 +310,8 @@ int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
             const uint32_t left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
             timeout = left > INT_MAX ? INT_MAX : static_cast<int>(left);
         }
-        pollfd entry{static_cast<int>(link), POLLIN, 0};
-        const int ready = poll(&entry, 1, timeout);
+        short revents = 0;
+        const int ready = PollOrInterrupt(static_cast<int>(link), POLLIN, timeout, revents);
         if (ready > 0) {
             // Input, or a hang-up or error that the next read reports.
             return 1;
@@ -338,6 +339,7 @@ void PortSetWriteLimits(SerialLink link, uint32_t multiplierMs, uint32_t constan
 
 int PortFlush(SerialLink link) {
     while (tcdrain(static_cast<int>(link)) != 0) {
+        CheckInterrupt();
         if (errno != EINTR) {
             SetLastErrorValue(static_cast<uint32_t>(errno));
             return 0;

@@ -11,6 +11,7 @@
 #include <array>
 
 #include "platform/clock.h"
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "serial/port.h"
 
@@ -47,6 +48,9 @@ HANDLE AsHandle(SerialLink link) {
 void KeepError() {
     SetLastErrorValue(static_cast<uint32_t>(GetLastError()));
 }
+
+// How long one wait of PortWaitReadable lasts at most before it looks for an interrupt.
+constexpr uint32_t LongestWaitPieceMs = 100;
 
 }  // namespace
 
@@ -177,6 +181,7 @@ int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) 
 }
 
 int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& written) {
+    CheckInterrupt();
     DWORD count = 0;
     const BOOL ok = WriteFile(AsHandle(link), data, length, &count, nullptr);
     written = count;
@@ -204,10 +209,9 @@ int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
         return 1;
     uint32_t remaining = timeoutMs;
     for (;;) {
-        // Long waits are made in pieces of a minute (some serial drivers mishandle huge read
-        // time-outs); WaitForever never ends by itself.
-        constexpr uint32_t LongestPiece = 60000;
-        const uint32_t piece = remaining > LongestPiece ? LongestPiece : remaining;
+        // Long waits are made in pieces, so that an interrupt is noticed between them (and some
+        // serial drivers mishandle huge read time-outs); WaitForever never ends by itself.
+        const uint32_t piece = remaining > LongestWaitPieceMs ? LongestWaitPieceMs : remaining;
         COMMTIMEOUTS waiting = saved;
         waiting.ReadIntervalTimeout = MAXDWORD;
         waiting.ReadTotalTimeoutMultiplier = MAXDWORD;
@@ -219,6 +223,7 @@ int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
         DWORD count = 0;
         const BOOL ok = ReadFile(handle, &received, 1, &count, nullptr);
         SetCommTimeouts(handle, &saved);
+        CheckInterrupt();
         if (!ok)
             return 1;  // the next PortRead reports the failure
         if (count == 1) {

@@ -1,6 +1,7 @@
 // POSIX platform base: the thread's last-error value, the console, process priority and the
 // platform half of files (opening, creating, the size, deleting, the reasons of a failure).
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cstdio>
 
 #include "platform/file.h"
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 
 namespace {
@@ -74,8 +76,25 @@ uint32_t GetLastErrorValue() {
 // ---- Console ------------------------------------------------------------------------------
 
 int ReadConsoleChar() {
-    int c = std::getchar();
-    return c == EOF ? -1 : c;
+    // Read byte by byte from the descriptor, not through stdio: the wait for the answer watches
+    // for an interrupt at the same time, and no answer may sit unseen in a stdio buffer while
+    // the program waits on the descriptor.
+    std::fflush(stdout);
+    for (;;) {
+        short revents = 0;
+        if (PollOrInterrupt(STDIN_FILENO, POLLIN, -1, revents) == 0) {
+            continue;  // another signal cut the wait short
+        }
+        unsigned char c = 0;
+        const ssize_t n = read(STDIN_FILENO, &c, 1);
+        if (n == 1) {
+            return c;
+        }
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        return -1;  // the end of the input, or input that cannot be read
+    }
 }
 
 void ConsoleBeep() {

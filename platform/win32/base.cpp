@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/file.h"
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 
 namespace {
@@ -27,8 +28,19 @@ uint32_t GetLastErrorValue() {
 
 int ReadConsoleChar() {
     std::fflush(stdout);
+    CheckInterrupt();
     const int c = std::getchar();
-    return c == EOF ? -1 : c;
+    if (c == EOF) {
+        // Ctrl-C ends a console read with the end of input, possibly before the handler thread
+        // has recorded the event: give it a moment, so the interrupt is not taken for an answer.
+        HANDLE interrupt = static_cast<HANDLE>(InterruptEvent());
+        if (interrupt != nullptr) {
+            WaitForSingleObject(interrupt, 100);
+        }
+        CheckInterrupt();
+        return -1;
+    }
+    return c;
 }
 
 void ConsoleBeep() {
