@@ -21,6 +21,7 @@
 #include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "serial/port.h"
+#include "serial/port_restore.h"
 
 namespace {
 
@@ -121,6 +122,7 @@ bool SetModemLines(int fd, bool raise) {
 }
 
 SerialLink FailOpen(int fd, int error) {
+    RestorePortSettings(fd);
     RemoveLimits(fd);
     close(fd);
     SetLastErrorValue(static_cast<uint32_t>(error));
@@ -172,6 +174,7 @@ SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
     if (!AddLimits(fd, noWriteTimeout != 0 ? 0 : 1, noWriteTimeout != 0 ? 0 : 10)) {
         return FailOpen(fd, EMFILE);
     }
+    RememberPortSettings(fd);
 
     termios settings{};
     if (tcgetattr(fd, &settings) != 0) {
@@ -224,6 +227,7 @@ void CloseSerialLink(SerialLink link) {
         return;
     }
     const int fd = static_cast<int>(link);
+    RestorePortSettings(link);
     RemoveLimits(fd);
     // Give the device free for other programs; the lock goes with the descriptor.
     ioctl(fd, TIOCNXCL);

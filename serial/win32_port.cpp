@@ -14,6 +14,7 @@
 #include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "serial/port.h"
+#include "serial/port_restore.h"
 
 namespace {
 
@@ -75,8 +76,10 @@ SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
         KeepError();
         return InvalidLink;
     }
+    RememberPortSettings(reinterpret_cast<SerialLink>(handle));
     auto fail = [&]() {
         KeepError();
+        RestorePortSettings(reinterpret_cast<SerialLink>(handle));
         CloseHandle(handle);
         return InvalidLink;
     };
@@ -148,6 +151,7 @@ void CloseSerialLink(SerialLink link) {
         return;
     if (PendingByte* p = PendingFor(link, false))
         *p = PendingByte{};
+    RestorePortSettings(link);
     CloseHandle(AsHandle(link));
 }
 
