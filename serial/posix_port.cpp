@@ -121,6 +121,13 @@ bool SetModemLines(int fd, bool raise) {
     return errno == ENOTTY || errno == EINVAL;
 }
 
+// The reason of a failed read or write: a device that went away (an adapter pulled out, the
+// line hung up) is ErrorOperationAborted, as on every platform.
+uint32_t PortErrorValue(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV ? ErrorOperationAborted
+                                                             : static_cast<uint32_t>(error);
+}
+
 SerialLink FailOpen(int fd, int error) {
     RestorePortSettings(fd);
     RemoveLimits(fd);
@@ -252,11 +259,7 @@ int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) 
             return 1;  // nothing has arrived
         }
         // End of input on a terminal (hang-up) or an I/O error of a device that went away.
-        if (n == 0 || errno == EIO || errno == ENXIO || errno == ENODEV) {
-            SetLastErrorValue(ErrorOperationAborted);
-        } else {
-            SetLastErrorValue(static_cast<uint32_t>(errno));
-        }
+        SetLastErrorValue(n == 0 ? ErrorOperationAborted : PortErrorValue(errno));
         return 0;
     }
 }
@@ -285,7 +288,7 @@ int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& w
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            SetLastErrorValue(static_cast<uint32_t>(errno));
+            SetLastErrorValue(PortErrorValue(errno));
             return 0;
         }
         // The output queue is full (the line is slow or held back by flow control): wait for

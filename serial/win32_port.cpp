@@ -50,6 +50,23 @@ void KeepError() {
     SetLastErrorValue(static_cast<uint32_t>(GetLastError()));
 }
 
+// The reason of a failed read or write: the errors that a device gives once it has gone away (a
+// USB adapter pulled out) are ErrorOperationAborted, as on every platform.
+uint32_t PortErrorValue(DWORD error) {
+    switch (error) {
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_INVALID_HANDLE:
+        case ERROR_BAD_COMMAND:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_GEN_FAILURE:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_DEVICE_NOT_CONNECTED:
+            return ErrorOperationAborted;
+        default:
+            return static_cast<uint32_t>(error);
+    }
+}
+
 // How long one wait of PortWaitReadable lasts at most before it looks for an interrupt.
 constexpr uint32_t LongestWaitPieceMs = 100;
 
@@ -173,11 +190,7 @@ int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) 
     if (!ReadFile(AsHandle(link), buffer, maximum, &count, nullptr)) {
         if (got > 0)
             return 1;  // deliver the kept byte; the error shows on the next read
-        const DWORD error = GetLastError();
-        SetLastErrorValue(error == ERROR_OPERATION_ABORTED || error == ERROR_INVALID_HANDLE ||
-                                  error == ERROR_BAD_COMMAND || error == ERROR_ACCESS_DENIED
-                              ? ErrorOperationAborted
-                              : static_cast<uint32_t>(error));
+        SetLastErrorValue(PortErrorValue(GetLastError()));
         return 0;
     }
     got += count;
@@ -190,7 +203,7 @@ int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& w
     const BOOL ok = WriteFile(AsHandle(link), data, length, &count, nullptr);
     written = count;
     if (!ok) {
-        KeepError();
+        SetLastErrorValue(PortErrorValue(GetLastError()));
         return 0;
     }
     if (count < length) {
