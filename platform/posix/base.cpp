@@ -108,6 +108,12 @@ void ConsoleBeep() {
     close(fd);
 }
 
+// ---- Process ------------------------------------------------------------------------------
+
+uint32_t CurrentProcessId() {
+    return static_cast<uint32_t>(getpid());
+}
+
 // ---- Process priority ---------------------------------------------------------------------
 
 uint32_t GetProcessPriorityClass() {
@@ -139,30 +145,61 @@ void SetProcessPriorityClass(uint32_t priorityClass) {
 // ---- Files --------------------------------------------------------------------------------
 
 File File::OpenRead(const char* name) {
-    std::FILE* stream = std::fopen(name, "rb");
-    if (stream == nullptr) {
+    // Non-blocking, so that a FIFO without a writer cannot hold the open; a terminal device
+    // never becomes the controlling terminal.
+    const int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         SetLastErrorFromErrno();
         return File();
     }
-    // Only files count: a directory opens under POSIX but is nothing to read an image from.
+    // Only regular files count: a directory opens under POSIX but is nothing to read an image
+    // from, and a FIFO, a device or a socket would make the reading wait or touch the device.
     struct stat info {};
-    if (fstat(fileno(stream), &info) != 0) {
+    if (fstat(fd, &info) != 0) {
         SetLastErrorFromErrno();
-        std::fclose(stream);
+        close(fd);
         return File();
     }
-    if (S_ISDIR(info.st_mode)) {
-        SetLastErrorValue(EISDIR);
-        std::fclose(stream);
+    if (!S_ISREG(info.st_mode)) {
+        SetLastErrorValue(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+        close(fd);
         return File();
     }
-    return File(stream);
+    // Reads of a regular file never wait; the flag goes only for the sake of order.
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        SetLastErrorFromErrno();
+        close(fd);
+        return File();
+    }
+    return OpenStream(fd, "rb");
 }
 
 File File::Create(const char* name) {
     std::FILE* stream = std::fopen(name, "wb");
     if (stream == nullptr) {
         SetLastErrorFromErrno();
+        return File();
+    }
+    return File(stream);
+}
+
+File File::CreateNew(const char* name) {
+    // O_EXCL with O_CREAT fails on anything at the name, a symbolic link included (dangling or
+    // not); O_NOFOLLOW says the same once more.
+    const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        SetLastErrorFromErrno();
+        return File();
+    }
+    return OpenStream(fd, "wb");
+}
+
+File File::OpenStream(int fd, const char* mode) {
+    std::FILE* stream = fdopen(fd, mode);
+    if (stream == nullptr) {
+        SetLastErrorFromErrno();
+        close(fd);
         return File();
     }
     return File(stream);
@@ -202,6 +239,14 @@ uint32_t File::WriteError() {
 int DeleteFileNamed(const char* name) {
     // Files only, as on the other platform: unlink refuses directories.
     if (unlink(name) != 0) {
+        SetLastErrorFromErrno();
+        return 0;
+    }
+    return 1;
+}
+
+int ReplaceFileNamed(const char* from, const char* to) {
+    if (std::rename(from, to) != 0) {
         SetLastErrorFromErrno();
         return 0;
     }
