@@ -16,7 +16,6 @@ import subprocess
 import sys
 import tempfile
 import termios
-import threading
 import time
 
 WINE_ENV = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree=d;mshtml=d")
@@ -95,33 +94,24 @@ def run_program(argv, s, work):
         done = subprocess.run(argv, input=s.stdin, capture_output=True, timeout=90,
                               env=WINE_ENV, cwd=work)
         return done.returncode, done.stdout, done.stderr
-    program = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, env=WINE_ENV, cwd=work)
-    out, err = bytearray(), bytearray()
-
-    def collect(stream, into):
-        for chunk in iter(lambda: stream.read1(4096), b""):
-            into.extend(chunk)
-
-    readers = [threading.Thread(target=collect, args=(program.stdout, out)),
-               threading.Thread(target=collect, args=(program.stderr, err))]
-    for reader in readers:
-        reader.start()
-    deadline = time.monotonic() + 60
-    while s.interrupt_after.encode() not in out and program.poll() is None:
-        if time.monotonic() > deadline:
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        program = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                   env=WINE_ENV, cwd=work)
+        deadline = time.monotonic() + 60
+        while program.poll() is None and time.monotonic() < deadline:
+            out.seek(0)
+            if s.interrupt_after.encode() in out.read():
+                program.send_signal(signal.SIGINT)
+                break
+            time.sleep(0.05)
+        try:
+            program.wait(timeout=30)
+        except subprocess.TimeoutExpired:
             program.kill()
-            raise subprocess.TimeoutExpired(argv, 60)
-        time.sleep(0.05)
-    program.send_signal(signal.SIGINT)
-    try:
-        program.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        program.kill()
-        raise
-    for reader in readers:
-        reader.join()
-    return program.returncode, bytes(out), bytes(err)
+            raise
+        out.seek(0)
+        err.seek(0)
+        return program.returncode, out.read(), err.read()
 
 
 def run_scenario(s, build_dir, boxsim, work, link):
