@@ -1,9 +1,10 @@
 // Interrupts on Windows: Ctrl-C, Ctrl-Break and closing the console window. The console handler
 // runs on a thread of its own; it records the event and sets an event object that the waits of
 // the platform watch, so the main thread notices the interrupt within 100 ms and ends the
-// program in normal context with exit code 1. When the console window is being closed, the
-// system ends the process as soon as the handler returns: the handler then waits (bounded)
-// until the main thread has run its clean-ups.
+// program in normal context with exit code 1. The handler then waits (bounded) until the main
+// thread has run its clean-ups: when the console window is being closed, the system ends the
+// process as soon as the handler returns, and a handler thread still on its way out while the
+// process ends can hold up the end (Wine then kills the process after a second).
 #include <windows.h>
 
 #include "platform/interrupt.h"
@@ -17,7 +18,7 @@ HANDLE cleanupsDone = nullptr;
 bool ending = false;
 
 // The system ends a process about 5 s after the close event; the clean-ups take far less.
-constexpr DWORD CloseWaitMs = 4000;
+constexpr DWORD CleanupWaitMs = 4000;
 
 BOOL WINAPI OnConsoleEvent(DWORD type) {
     switch (type) {
@@ -26,9 +27,7 @@ BOOL WINAPI OnConsoleEvent(DWORD type) {
         case CTRL_CLOSE_EVENT:
             InterlockedCompareExchange(&recordedEvent, static_cast<LONG>(type) + 1, 0);
             SetEvent(wakeEvent);
-            if (type == CTRL_CLOSE_EVENT) {
-                WaitForSingleObject(cleanupsDone, CloseWaitMs);
-            }
+            WaitForSingleObject(cleanupsDone, CleanupWaitMs);
             return TRUE;
         default:
             return FALSE;
