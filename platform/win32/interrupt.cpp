@@ -4,7 +4,7 @@
 // program in normal context with exit code 1. The handler then waits (bounded) until the main
 // thread has run its clean-ups: when the console window is being closed, the system ends the
 // process as soon as the handler returns, and a handler thread still on its way out while the
-// process ends can hold up the end (Wine then kills the process after a second).
+// process ends can hold up the end (under Wine such a run once ended killed, not with 1).
 #include <windows.h>
 
 #include "platform/interrupt.h"
