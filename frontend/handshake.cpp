@@ -48,6 +48,10 @@ constexpr uint32_t WriteLimitPerWriteMs = 10;
 // echo reading makes its pauses from the start.
 int mostRecentByte = -1;
 
+// Set when a read of the synchronisation found the device gone (an adapter pulled out, the line
+// hung up): it will not come back on this handle, so the stage ends instead of trying on.
+bool deviceGone = false;
+
 [[noreturn]] void CloseAndExit(SerialLink link) {
     CloseSerialLink(link);
     ExitProgram(1);
@@ -57,10 +61,15 @@ int LastError() {
     return static_cast<int>(GetLastErrorValue());
 }
 
-// Reads at most one byte; true when one arrived. A failed read counts as nothing received.
+// Reads at most one byte; true when one arrived. A failed read counts as nothing received; a
+// read that finds the device gone also sets deviceGone.
 bool ReadSingleByte(SerialLink link, uint8_t& byte) {
     uint32_t got = 0;
-    if (PortRead(link, &byte, 1, got) == 0 || got == 0) {
+    if (PortRead(link, &byte, 1, got) == 0) {
+        deviceGone = deviceGone || GetLastErrorValue() == ErrorOperationAborted;
+        return false;
+    }
+    if (got == 0) {
         return false;
     }
     mostRecentByte = byte;
@@ -123,6 +132,9 @@ uint8_t ReadEcho(SerialLink link, const SessionSettings& settings) {
     for (;;) {
         uint8_t byte = 0;
         const bool arrived = ReadSingleByte(link, byte);
+        if (deviceGone) {
+            return NoByte;
+        }
         const bool pause = settings.longSync != 1 && mostRecentByte != Blank;
         if (pause) {
             SleepMs(EchoPauseMs);
@@ -142,6 +154,14 @@ uint8_t ReadEcho(SerialLink link, const SessionSettings& settings) {
     }
 }
 
+// A device that has gone away ends the synchronisation: a failed write is otherwise tried again
+// without limit, and the device will not come back on the same handle.
+[[noreturn]] void DeviceGoneDuringSynchronisation(SerialLink link) {
+    std::fprintf(stderr, "%s %i\n", messageText(Message::CannotSendData),
+                 static_cast<int>(ErrorOperationAborted));
+    CloseAndExit(link);
+}
+
 // The echo game with the digits: ends after two consecutive rounds whose last received byte
 // was the digit sent in that round. It has no time limit.
 void SynchroniseDigits(SerialLink link, const SessionSettings& settings) {
@@ -152,7 +172,13 @@ void SynchroniseDigits(SerialLink link, const SessionSettings& settings) {
     while (matchesNeeded > 0) {
         PortClearErrors(link);
         uint32_t written = 0;
+        if (deviceGone) {
+            DeviceGoneDuringSynchronisation(link);
+        }
         if (PortWrite(link, reinterpret_cast<const uint8_t*>(&digit), 1, written) == 0) {
+            if (GetLastErrorValue() == ErrorOperationAborted) {
+                DeviceGoneDuringSynchronisation(link);
+            }
             std::fprintf(stderr, "%s\n", messageText(Message::CannotSendData));
             SleepMs(10);
             continue;
@@ -162,6 +188,9 @@ void SynchroniseDigits(SerialLink link, const SessionSettings& settings) {
             continue;
         }
         const uint8_t echo = ReadEcho(link, settings);
+        if (deviceGone) {
+            DeviceGoneDuringSynchronisation(link);
+        }
         if (echo == static_cast<uint8_t>(digit)) {
             --matchesNeeded;
         } else {
@@ -297,6 +326,7 @@ int QueryLoaderVersion(SerialLink link, LoaderVersion& version, uint32_t limitMs
 
 void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderVersion& version) {
     mostRecentByte = -1;
+    deviceGone = false;
     for (;;) {
         if (settings.sendKeyword == 1) {
             SendKeyword(link, settings);

@@ -134,3 +134,17 @@ const char* messageText(Message message) {
     return MessageCatalog[row * static_cast<std::size_t>(MessageCount) +
                           static_cast<std::size_t>(number)];
 }
+
+namespace {
+
+// English, German.
+constexpr std::array<const char*, 2> InterruptedNotice{
+    "Update interrupted. Switch the box off and on again before the next attempt.",
+    "Aktualisierung abgebrochen. Die Box vor dem naechsten Versuch aus- und wieder einschalten.",
+};
+
+}  // namespace
+
+const char* interruptedText() {
+    return InterruptedNotice[language == 1 ? 1 : 0];
+}

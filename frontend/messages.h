@@ -74,3 +74,8 @@ extern const std::array<const char*, 2 * static_cast<std::size_t>(MessageCount)>
 // The text of a message in the current language; an empty text for a value outside the
 // catalogue.
 [[nodiscard]] const char* messageText(Message message);
+
+// Not one of the 56: the line printed when an interrupt (Ctrl-C, termination, a closed
+// terminal or console window) ends the update, in the current language. The box has been left
+// in the middle of a protocol and must be switched off and on before it is tried again.
+[[nodiscard]] const char* interruptedText();

@@ -11,6 +11,7 @@
 #include "frontend/startup.h"
 #include "frontend/tables.h"
 #include "image/pad_image.h"
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "protocols/legacy_path.h"
 #include "protocols/procedures.h"
@@ -216,6 +217,14 @@ void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char*
     CloseSerialLink(link);
 }
 
+// The first thing an interrupt does: end the line that may be open (a progress line ends
+// with a carriage return, and the shell's prompt would overwrite it) and tell the user.
+void PrintInterruptNotice() {
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", interruptedText());
+}
+
 }  // namespace
 
 void UpdateSession(SessionSettings& settings) {
@@ -223,6 +232,10 @@ void UpdateSession(SessionSettings& settings) {
         PrintUsage(language, serviceMode);
         ExitProgram(1);
     }
+    // From here on an interrupt ends the update in order: the notice, the port's settings as
+    // found, no hyper.pad left behind.
+    InstallInterruptHandlers();
+    SetInterruptNotice(PrintInterruptNotice);
     const char* satelliteAnswer = nullptr;
     if (settings.satelliteUpdate == 1) {
         satelliteAnswer = SatelliteAnswerOrExit(settings.imageName);

@@ -5,6 +5,8 @@
 #include <limits>
 
 #include "platform/file.h"
+#include "platform/interrupt.h"
+#include "platform/platform.h"
 
 std::array<uint8_t, ImageBufferSize> ImageBuffer{};
 
@@ -106,32 +108,84 @@ uint32_t ReadPadImage(const char* fileName, uint8_t& hardwareType, uint32_t& sof
     return payloadLength + 8;
 }
 
-int WriteHyperPad(int hardwareType) {
-    File file = File::Create("hyper.pad");
-    if (!file.IsOpen()) {
-        return 0;
+namespace {
+
+constexpr const char* HyperPadName = "hyper.pad";
+// Names tried for the new file before it takes the place of hyper.pad.
+constexpr int TemporaryNameTries = 100;
+
+// Set while hyper.pad stands in the current directory because this run wrote it.
+bool hyperPadWritten = false;
+
+// When an interrupt ends the program, the hyper bootloader this run left behind goes with it.
+void RemoveHyperPadLeftBehind() {
+    if (hyperPadWritten) {
+        (void)DeleteFileNamed(HyperPadName);
+        hyperPadWritten = false;
     }
+}
+
+// The hyper bootloader as "hyper.pad" holds it: N (35,632), the optional tag, the image and the
+// byte sum of the image.
+bool WriteHyperPadBytes(File& file, int hardwareType) {
     std::array<uint8_t, 4> field{};
     WriteBigEndian32(field.data(), HyperBootloaderSize);
     if (file.Write(field.data(), 4) == 0) {
-        return 0;
+        return false;
     }
     const auto tag = static_cast<uint8_t>(hardwareType & 0xFF);
     if (tag != 0 && file.Write(&tag, 1) == 0) {
-        return 0;
+        return false;
     }
     if (file.Write(HyperBootloaderImage.data(), HyperBootloaderSize) == 0) {
-        return 0;
+        return false;
     }
     uint32_t sum = 0;
     for (uint8_t byte : HyperBootloaderImage) {
         sum += byte;
     }
     WriteBigEndian32(field.data(), sum);
-    if (file.Write(field.data(), 4) == 0) {
+    return file.Write(field.data(), 4) != 0;
+}
+
+// Creates a file of this process's own beside hyper.pad: "hyper.pad.<process>-<n>", created
+// exclusively, so that nothing that already stands in the directory is ever written through.
+File CreateTemporaryFile(std::array<char, 48>& name) {
+    File file;
+    for (int n = 0; n < TemporaryNameTries && !file.IsOpen(); ++n) {
+        std::snprintf(name.data(), name.size(), "%s.%x-%d", HyperPadName, CurrentProcessId(), n);
+        file = File::CreateNew(name.data());
+    }
+    return file;
+}
+
+}  // namespace
+
+int WriteHyperPad(int hardwareType) {
+    // The bytes go into a new file of their own, which then takes the place of hyper.pad in one
+    // step: a link, a FIFO or another name of a file (a hard link) standing at "hyper.pad" is
+    // replaced, never written through, and a directory of that name makes the step fail.
+    std::array<char, 48> temporary{};
+    File file = CreateTemporaryFile(temporary);
+    if (!file.IsOpen()) {
         return 0;
     }
+    const bool written = WriteHyperPadBytes(file, hardwareType);
+    file.Close();
+    if (!written || ReplaceFileNamed(temporary.data(), HyperPadName) == 0) {
+        const uint32_t reason = GetLastErrorValue();
+        (void)DeleteFileNamed(temporary.data());
+        SetLastErrorValue(reason);
+        return 0;
+    }
+    hyperPadWritten = true;
+    AddInterruptCleanup(RemoveHyperPadLeftBehind);
     return 1;
+}
+
+void RemoveHyperPad() {
+    (void)DeleteFileNamed(HyperPadName);
+    hyperPadWritten = false;
 }
 
 namespace {

@@ -28,8 +28,14 @@ enum class PadReading : int { Checked = 0, Raw = 1 };
                                     uint32_t& softwareId, PadReading reading);
 
 // Writes "hyper.pad" into the current directory: the hyper bootloader as a PAD image without
-// a tag (hardwareType 0) or with the 1-byte tag. Returns 1 on success, 0 on failure.
+// a tag (hardwareType 0) or with the 1-byte tag. Returns 1 on success, 0 on failure (the reason
+// in the last-error value). The bytes go into a new file that then replaces whatever stood at
+// the name; nothing there (a link, a FIFO) is written through. Until RemoveHyperPad, an
+// interrupt that ends the program deletes the file.
 [[nodiscard]] int WriteHyperPad(int hardwareType);
+
+// Deletes "hyper.pad" once it is no longer needed (the result is not looked at).
+void RemoveHyperPad();
 
 // Loads a whole image into ImageBuffer and writes `softwareId` into its tag and into every
 // segment header of its payload. Returns 0 on success (size = bytes loaded), 1 when the file

@@ -16,11 +16,16 @@ class File {
     File& operator=(File&& other) noexcept;
     ~File() { Close(); }
 
-    // Opens an existing file for reading (shared read access). On failure IsOpen() is false and
-    // the last-error value holds the platform's reason.
+    // Opens an existing regular file for reading (shared read access). A directory, a FIFO, a
+    // device or a socket is refused at once, without waiting for a writer or touching the
+    // device. On failure IsOpen() is false and the last-error value holds the platform's reason.
     [[nodiscard]] static File OpenRead(const char* name);
     // Creates (or truncates) a file for writing.
     [[nodiscard]] static File Create(const char* name);
+    // Creates a new file for writing, exclusively: anything that already stands at the name (a
+    // file, a link, even a dangling one, a FIFO, a directory) makes it fail. On POSIX the file
+    // gets the mode 0644 less the umask.
+    [[nodiscard]] static File CreateNew(const char* name);
 
     [[nodiscard]] bool IsOpen() const { return stream_ != nullptr; }
     // Size of the file in bytes; returns 0 and sets the last-error value on failure.
@@ -34,6 +39,8 @@ class File {
 
   private:
     explicit File(std::FILE* stream) : stream_(stream) {}
+    // A stream over an open descriptor of the C library; on failure the descriptor is closed.
+    static File OpenStream(int fd, const char* mode);
 
     // The platform's reasons of a failure, for the portable half: a call on a file that is not
     // open, a failed read and a failed write (the latter two just after the stdio call).
@@ -46,3 +53,9 @@ class File {
 
 // Deletes a file; returns 1 on success, 0 on failure.
 [[nodiscard]] int DeleteFileNamed(const char* name);
+
+// Puts the file `from` in the place of `to` in one step (rename on POSIX, MoveFileEx with
+// replacing on Windows): whatever stood at `to` (a file, a link, a FIFO) is replaced, never
+// written through, and a link's target stays as it was. A directory at `to` makes it fail.
+// Returns 1 on success, 0 on failure.
+[[nodiscard]] int ReplaceFileNamed(const char* from, const char* to);

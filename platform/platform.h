@@ -26,6 +26,11 @@ void SetLastErrorValue(uint32_t value);
 // the controlling terminal, never into redirected standard output.
 void ConsoleBeep();
 
+// ---- Process -----------------------------------------------------------------------------
+// The number of the running process, for names that must not collide with those of another
+// process in the same directory.
+[[nodiscard]] uint32_t CurrentProcessId();
+
 // ---- Process priority -------------------------------------------------------------------
 inline constexpr uint32_t HighPriorityClass = 0x80;
 // Returns the process's current priority class (an opaque value for RestorePriorityClass).

@@ -7,7 +7,6 @@
 #include "frontend/messages.h"
 #include "image/pad_image.h"
 #include "platform/clock.h"
-#include "platform/file.h"
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"
 #include "protocols/procedures.h"
@@ -23,7 +22,6 @@ constexpr uint32_t WakeUpWaitMs = 500;
 // What sets the members of the 1.x family apart from each other.
 struct HyperFamily {
     int padTag;               // WriteHyperPad argument: 0 no tag, 1 the 1-byte tag 0x01
-    bool reportPadFailure;    // CannotCreateHyperFile when hyper.pad cannot be written
     bool setBaudRate;         // switch to 115200 before the menu entry
     bool announceErasing;     // ErasingFlash before the menu entry
     uint32_t pauseBeforeMs;   // pause before the menu entry
@@ -36,7 +34,6 @@ struct HyperFamily {
 
 constexpr HyperFamily Loader14{
     .padTag = 0,
-    .reportPadFailure = false,
     .setBaudRate = false,
     .announceErasing = true,
     .pauseBeforeMs = 0,
@@ -48,7 +45,6 @@ constexpr HyperFamily Loader14{
 };
 constexpr HyperFamily Loader15{
     .padTag = 0,
-    .reportPadFailure = true,
     .setBaudRate = true,
     .announceErasing = false,
     .pauseBeforeMs = 100,
@@ -60,7 +56,6 @@ constexpr HyperFamily Loader15{
 };
 constexpr HyperFamily Loader16{
     .padTag = 0,
-    .reportPadFailure = true,
     .setBaudRate = true,
     .announceErasing = false,
     .pauseBeforeMs = 0,
@@ -72,7 +67,6 @@ constexpr HyperFamily Loader16{
 };
 constexpr HyperFamily Loader17{
     .padTag = 1,
-    .reportPadFailure = true,
     .setBaudRate = true,
     .announceErasing = false,
     .pauseBeforeMs = 0,
@@ -107,8 +101,10 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
     bool leaveMenu = quitRequest != 0;
     bool padFailed = false;
     if (WriteHyperPad(family.padTag) == 0) {
-        if (family.reportPadFailure)
-            std::fprintf(stderr, "%s\n", messageText(Message::CannotCreateHyperFile));
+        // Every member says so (the 1.4 too), and names the file and the system's reason.
+        const uint32_t reason = GetLastErrorValue();
+        std::fprintf(stderr, "%s\n", messageText(Message::CannotCreateHyperFile));
+        std::fprintf(stderr, "%s: %s\n", HyperPadName, SystemErrorText(reason));
         leaveMenu = true;
         padFailed = true;
     }
@@ -154,7 +150,7 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
         return 1;
     // The box holds the hyper bootloader now; the file is no longer needed. A file that stays
     // behind is replaced by the next download.
-    (void)DeleteFileNamed(HyperPadName);
+    RemoveHyperPad();
     return SendViaHyperBootloader(link, imageName, family.hyperType);
 }
 

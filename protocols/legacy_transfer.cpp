@@ -109,7 +109,9 @@ int StartLegacyTransfer(SerialLink link, uint8_t* payload, uint32_t payloadCapac
             break;
         }
         if (GetLastErrorValue() != ErrorTimeout) {
-            // The port itself has failed (the device went away): no answer can come.
+            // The port itself has failed (the device went away): no answer can come. Reported
+            // as the packets report a failed read.
+            std::printf("\nerror read character %d\n", static_cast<int>(GetLastErrorValue()));
             return 0;
         }
     }

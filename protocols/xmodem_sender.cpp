@@ -32,8 +32,9 @@ constexpr uint32_t BlockSize = DataSize + 4;
 // Progress: each acknowledged block adds 100 x 132 to the sum, and the total is 132 per block,
 // so sum / total is the percentage of blocks acknowledged.
 constexpr uint64_t ProgressPerBlock = uint64_t{100} * BlockSize;
-// Silence on the line, summed over the whole transfer, after which the sender says it is
-// still trying.
+// Silence on the line after which the sender says it is still trying: 5 s without a single
+// byte from the box. Waiting for each acknowledgement is most of a healthy transfer, so only
+// silence that lasts counts, not the waits added up.
 constexpr uint32_t SilenceNoticeMs = 5000;
 
 // The buffer sender's blocks never reach past the buffer: every block starts at a multiple of
@@ -84,8 +85,9 @@ bool SendAll(SerialLink link, const uint8_t* data, uint32_t length) {
     return true;
 }
 
-// Waits for the box without using the processor and counts the silence. Each time 5 seconds of
-// silence have added up, StillTryingToSend tells the user that the sender is still trying.
+// Waits for the box without using the processor and counts the silence since the box's last
+// byte. After each 5 seconds of it, StillTryingToSend tells the user that the sender is still
+// trying.
 void WaitForBox(SerialLink link, uint32_t& silentMs) {
     const uint32_t start = ClockMs();
     PortWaitReadable(link, SilenceNoticeMs - silentMs);
@@ -121,6 +123,7 @@ int RunTransfer(SerialLink link, uint64_t blocks, Block& block, NextData next) {
             WaitForBox(link, silentMs);
             continue;
         }
+        silentMs = 0;  // the box has said something: the silence starts again
         const uint8_t* out = nullptr;
         uint32_t outLength = 0;
         if (byte == Ack) {

@@ -30,6 +30,9 @@ inline constexpr uint32_t WaitForever = 0xFFFFFFFFu;
 // be read or written (the caller closes the link).
 [[nodiscard]] int ChangeBaudRate(SerialLink link, uint32_t baudRate);
 
+// Closes the link and gives the device back the settings it had when it was opened (queued
+// output first gets a bounded time to go out). A link still open when the program ends, after
+// a failure or an interrupt, gets its settings back all the same.
 void CloseSerialLink(SerialLink link);
 
 // The device name that port n (1 to 4) maps to, or nullptr for another number.

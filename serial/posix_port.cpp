@@ -18,8 +18,10 @@
 #include <unistd.h>
 
 #include "platform/clock.h"
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "serial/port.h"
+#include "serial/port_restore.h"
 
 namespace {
 
@@ -119,7 +121,15 @@ bool SetModemLines(int fd, bool raise) {
     return errno == ENOTTY || errno == EINVAL;
 }
 
+// The reason of a failed read or write: a device that went away (an adapter pulled out, the
+// line hung up) is ErrorOperationAborted, as on every platform.
+uint32_t PortErrorValue(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV ? ErrorOperationAborted
+                                                             : static_cast<uint32_t>(error);
+}
+
 SerialLink FailOpen(int fd, int error) {
+    RestorePortSettings(fd);
     RemoveLimits(fd);
     close(fd);
     SetLastErrorValue(static_cast<uint32_t>(error));
@@ -171,6 +181,7 @@ SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
     if (!AddLimits(fd, noWriteTimeout != 0 ? 0 : 1, noWriteTimeout != 0 ? 0 : 10)) {
         return FailOpen(fd, EMFILE);
     }
+    RememberPortSettings(fd);
 
     termios settings{};
     if (tcgetattr(fd, &settings) != 0) {
@@ -223,6 +234,7 @@ void CloseSerialLink(SerialLink link) {
         return;
     }
     const int fd = static_cast<int>(link);
+    RestorePortSettings(link);
     RemoveLimits(fd);
     // Give the device free for other programs; the lock goes with the descriptor.
     ioctl(fd, TIOCNXCL);
@@ -247,11 +259,7 @@ int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) 
             return 1;  // nothing has arrived
         }
         // End of input on a terminal (hang-up) or an I/O error of a device that went away.
-        if (n == 0 || errno == EIO || errno == ENXIO || errno == ENODEV) {
-            SetLastErrorValue(ErrorOperationAborted);
-        } else {
-            SetLastErrorValue(static_cast<uint32_t>(errno));
-        }
+        SetLastErrorValue(n == 0 ? ErrorOperationAborted : PortErrorValue(errno));
         return 0;
     }
 }
@@ -280,7 +288,7 @@ int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& w
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            SetLastErrorValue(static_cast<uint32_t>(errno));
+            SetLastErrorValue(PortErrorValue(errno));
             return 0;
         }
         // The output queue is full (the line is slow or held back by flow control): wait for
@@ -294,8 +302,8 @@ int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& w
             }
             timeout = static_cast<int>(budget - elapsed);
         }
-        pollfd entry{fd, POLLOUT, 0};
-        poll(&entry, 1, timeout);
+        short revents = 0;
+        (void)PollOrInterrupt(fd, POLLOUT, timeout, revents);
     }
     return 1;
 }
@@ -309,8 +317,8 @@ int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
             const uint32_t left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
             timeout = left > INT_MAX ? INT_MAX : static_cast<int>(left);
         }
-        pollfd entry{static_cast<int>(link), POLLIN, 0};
-        const int ready = poll(&entry, 1, timeout);
+        short revents = 0;
+        const int ready = PollOrInterrupt(static_cast<int>(link), POLLIN, timeout, revents);
         if (ready > 0) {
             // Input, or a hang-up or error that the next read reports.
             return 1;
@@ -338,6 +346,7 @@ void PortSetWriteLimits(SerialLink link, uint32_t multiplierMs, uint32_t constan
 
 int PortFlush(SerialLink link) {
     while (tcdrain(static_cast<int>(link)) != 0) {
+        CheckInterrupt();
         if (errno != EINTR) {
             SetLastErrorValue(static_cast<uint32_t>(errno));
             return 0;

@@ -11,8 +11,10 @@
 #include <array>
 
 #include "platform/clock.h"
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "serial/port.h"
+#include "serial/port_restore.h"
 
 namespace {
 
@@ -48,6 +50,26 @@ void KeepError() {
     SetLastErrorValue(static_cast<uint32_t>(GetLastError()));
 }
 
+// The reason of a failed read or write: the errors that a device gives once it has gone away (a
+// USB adapter pulled out) are ErrorOperationAborted, as on every platform.
+uint32_t PortErrorValue(DWORD error) {
+    switch (error) {
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_INVALID_HANDLE:
+        case ERROR_BAD_COMMAND:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_GEN_FAILURE:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_DEVICE_NOT_CONNECTED:
+            return ErrorOperationAborted;
+        default:
+            return static_cast<uint32_t>(error);
+    }
+}
+
+// How long one wait of PortWaitReadable lasts at most before it looks for an interrupt.
+constexpr uint32_t LongestWaitPieceMs = 100;
+
 }  // namespace
 
 const char* PortDeviceName(int portNumber) {
@@ -71,8 +93,10 @@ SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
         KeepError();
         return InvalidLink;
     }
+    RememberPortSettings(reinterpret_cast<SerialLink>(handle));
     auto fail = [&]() {
         KeepError();
+        RestorePortSettings(reinterpret_cast<SerialLink>(handle));
         CloseHandle(handle);
         return InvalidLink;
     };
@@ -144,6 +168,7 @@ void CloseSerialLink(SerialLink link) {
         return;
     if (PendingByte* p = PendingFor(link, false))
         *p = PendingByte{};
+    RestorePortSettings(link);
     CloseHandle(AsHandle(link));
 }
 
@@ -165,11 +190,7 @@ int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) 
     if (!ReadFile(AsHandle(link), buffer, maximum, &count, nullptr)) {
         if (got > 0)
             return 1;  // deliver the kept byte; the error shows on the next read
-        const DWORD error = GetLastError();
-        SetLastErrorValue(error == ERROR_OPERATION_ABORTED || error == ERROR_INVALID_HANDLE ||
-                                  error == ERROR_BAD_COMMAND || error == ERROR_ACCESS_DENIED
-                              ? ErrorOperationAborted
-                              : static_cast<uint32_t>(error));
+        SetLastErrorValue(PortErrorValue(GetLastError()));
         return 0;
     }
     got += count;
@@ -177,11 +198,12 @@ int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) 
 }
 
 int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& written) {
+    CheckInterrupt();
     DWORD count = 0;
     const BOOL ok = WriteFile(AsHandle(link), data, length, &count, nullptr);
     written = count;
     if (!ok) {
-        KeepError();
+        SetLastErrorValue(PortErrorValue(GetLastError()));
         return 0;
     }
     if (count < length) {
@@ -204,10 +226,9 @@ int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
         return 1;
     uint32_t remaining = timeoutMs;
     for (;;) {
-        // Long waits are made in pieces of a minute (some serial drivers mishandle huge read
-        // time-outs); WaitForever never ends by itself.
-        constexpr uint32_t LongestPiece = 60000;
-        const uint32_t piece = remaining > LongestPiece ? LongestPiece : remaining;
+        // Long waits are made in pieces, so that an interrupt is noticed between them (and some
+        // serial drivers mishandle huge read time-outs); WaitForever never ends by itself.
+        const uint32_t piece = remaining > LongestWaitPieceMs ? LongestWaitPieceMs : remaining;
         COMMTIMEOUTS waiting = saved;
         waiting.ReadIntervalTimeout = MAXDWORD;
         waiting.ReadTotalTimeoutMultiplier = MAXDWORD;
@@ -219,6 +240,7 @@ int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
         DWORD count = 0;
         const BOOL ok = ReadFile(handle, &received, 1, &count, nullptr);
         SetCommTimeouts(handle, &saved);
+        CheckInterrupt();
         if (!ok)
             return 1;  // the next PortRead reports the failure
         if (count == 1) {

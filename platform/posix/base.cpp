@@ -1,6 +1,7 @@
 // POSIX platform base: the thread's last-error value, the console, process priority and the
 // platform half of files (opening, creating, the size, deleting, the reasons of a failure).
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cstdio>
 
 #include "platform/file.h"
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 
 namespace {
@@ -74,8 +76,25 @@ uint32_t GetLastErrorValue() {
 // ---- Console ------------------------------------------------------------------------------
 
 int ReadConsoleChar() {
-    int c = std::getchar();
-    return c == EOF ? -1 : c;
+    // Read byte by byte from the descriptor, not through stdio: the wait for the answer watches
+    // for an interrupt at the same time, and no answer may sit unseen in a stdio buffer while
+    // the program waits on the descriptor.
+    std::fflush(stdout);
+    for (;;) {
+        short revents = 0;
+        if (PollOrInterrupt(STDIN_FILENO, POLLIN, -1, revents) == 0) {
+            continue;  // another signal cut the wait short
+        }
+        unsigned char c = 0;
+        const ssize_t n = read(STDIN_FILENO, &c, 1);
+        if (n == 1) {
+            return c;
+        }
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        return -1;  // the end of the input, or input that cannot be read
+    }
 }
 
 void ConsoleBeep() {
@@ -87,6 +106,12 @@ void ConsoleBeep() {
     ssize_t written = write(fd, "\a", 1);
     (void)written;
     close(fd);
+}
+
+// ---- Process ------------------------------------------------------------------------------
+
+uint32_t CurrentProcessId() {
+    return static_cast<uint32_t>(getpid());
 }
 
 // ---- Process priority ---------------------------------------------------------------------
@@ -120,30 +145,61 @@ void SetProcessPriorityClass(uint32_t priorityClass) {
 // ---- Files --------------------------------------------------------------------------------
 
 File File::OpenRead(const char* name) {
-    std::FILE* stream = std::fopen(name, "rb");
-    if (stream == nullptr) {
+    // Non-blocking, so that a FIFO without a writer cannot hold the open; a terminal device
+    // never becomes the controlling terminal.
+    const int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         SetLastErrorFromErrno();
         return File();
     }
-    // Only files count: a directory opens under POSIX but is nothing to read an image from.
+    // Only regular files count: a directory opens under POSIX but is nothing to read an image
+    // from, and a FIFO, a device or a socket would make the reading wait or touch the device.
     struct stat info {};
-    if (fstat(fileno(stream), &info) != 0) {
+    if (fstat(fd, &info) != 0) {
         SetLastErrorFromErrno();
-        std::fclose(stream);
+        close(fd);
         return File();
     }
-    if (S_ISDIR(info.st_mode)) {
-        SetLastErrorValue(EISDIR);
-        std::fclose(stream);
+    if (!S_ISREG(info.st_mode)) {
+        SetLastErrorValue(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+        close(fd);
         return File();
     }
-    return File(stream);
+    // Reads of a regular file never wait; the flag goes only for the sake of order.
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        SetLastErrorFromErrno();
+        close(fd);
+        return File();
+    }
+    return OpenStream(fd, "rb");
 }
 
 File File::Create(const char* name) {
     std::FILE* stream = std::fopen(name, "wb");
     if (stream == nullptr) {
         SetLastErrorFromErrno();
+        return File();
+    }
+    return File(stream);
+}
+
+File File::CreateNew(const char* name) {
+    // O_EXCL with O_CREAT fails on anything at the name, a symbolic link included (dangling or
+    // not); O_NOFOLLOW says the same once more.
+    const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        SetLastErrorFromErrno();
+        return File();
+    }
+    return OpenStream(fd, "wb");
+}
+
+File File::OpenStream(int fd, const char* mode) {
+    std::FILE* stream = fdopen(fd, mode);
+    if (stream == nullptr) {
+        SetLastErrorFromErrno();
+        close(fd);
         return File();
     }
     return File(stream);
@@ -183,6 +239,14 @@ uint32_t File::WriteError() {
 int DeleteFileNamed(const char* name) {
     // Files only, as on the other platform: unlink refuses directories.
     if (unlink(name) != 0) {
+        SetLastErrorFromErrno();
+        return 0;
+    }
+    return 1;
+}
+
+int ReplaceFileNamed(const char* from, const char* to) {
+    if (std::rename(from, to) != 0) {
         SetLastErrorFromErrno();
         return 0;
     }

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/file.h"
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 
 namespace {
@@ -27,12 +28,27 @@ uint32_t GetLastErrorValue() {
 
 int ReadConsoleChar() {
     std::fflush(stdout);
+    CheckInterrupt();
     const int c = std::getchar();
-    return c == EOF ? -1 : c;
+    if (c == EOF) {
+        // Ctrl-C ends a console read with the end of input, possibly before the handler thread
+        // has recorded the event: give it a moment, so the interrupt is not taken for an answer.
+        HANDLE interrupt = static_cast<HANDLE>(InterruptEvent());
+        if (interrupt != nullptr) {
+            WaitForSingleObject(interrupt, 100);
+        }
+        CheckInterrupt();
+        return -1;
+    }
+    return c;
 }
 
 void ConsoleBeep() {
     Beep(1000, 500);
+}
+
+uint32_t CurrentProcessId() {
+    return static_cast<uint32_t>(GetCurrentProcessId());
 }
 
 uint32_t GetProcessPriorityClass() {
@@ -45,6 +61,20 @@ void SetProcessPriorityClass(uint32_t priorityClass) {
 
 // ---- Files --------------------------------------------------------------------------------
 
+namespace {
+
+// A descriptor of the C library over a file handle; -1 (and the handle closed) on failure.
+int DescriptorOf(HANDLE handle, int flags) {
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        SetLastErrorValue(ERROR_TOO_MANY_OPEN_FILES);
+    }
+    return fd;
+}
+
+}  // namespace
+
 File File::OpenRead(const char* name) {
     // Shared read access, existing files only, read sequentially.
     HANDLE handle = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -53,19 +83,14 @@ File File::OpenRead(const char* name) {
         SetLastErrorValue(static_cast<uint32_t>(GetLastError()));
         return File();
     }
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
-    if (fd < 0) {
+    // Only files on a disk count: a pipe, the console or a device would make the reading wait.
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
         CloseHandle(handle);
-        SetLastErrorValue(ERROR_TOO_MANY_OPEN_FILES);
+        SetLastErrorValue(ERROR_INVALID_PARAMETER);
         return File();
     }
-    std::FILE* stream = _fdopen(fd, "rb");
-    if (stream == nullptr) {
-        _close(fd);
-        SetLastErrorValue(ERROR_TOO_MANY_OPEN_FILES);
-        return File();
-    }
-    return File(stream);
+    const int fd = DescriptorOf(handle, _O_RDONLY);
+    return fd < 0 ? File() : OpenStream(fd, "rb");
 }
 
 File File::Create(const char* name) {
@@ -75,13 +100,23 @@ File File::Create(const char* name) {
         SetLastErrorValue(static_cast<uint32_t>(GetLastError()));
         return File();
     }
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
-    if (fd < 0) {
-        CloseHandle(handle);
-        SetLastErrorValue(ERROR_TOO_MANY_OPEN_FILES);
+    const int fd = DescriptorOf(handle, _O_WRONLY);
+    return fd < 0 ? File() : OpenStream(fd, "wb");
+}
+
+File File::CreateNew(const char* name) {
+    HANDLE handle =
+        CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        SetLastErrorValue(static_cast<uint32_t>(GetLastError()));
         return File();
     }
-    std::FILE* stream = _fdopen(fd, "wb");
+    const int fd = DescriptorOf(handle, _O_WRONLY);
+    return fd < 0 ? File() : OpenStream(fd, "wb");
+}
+
+File File::OpenStream(int fd, const char* mode) {
+    std::FILE* stream = _fdopen(fd, mode);
     if (stream == nullptr) {
         _close(fd);
         SetLastErrorValue(ERROR_TOO_MANY_OPEN_FILES);
@@ -120,6 +155,14 @@ uint32_t File::WriteError() {
 
 int DeleteFileNamed(const char* name) {
     if (!DeleteFileA(name)) {
+        SetLastErrorValue(static_cast<uint32_t>(GetLastError()));
+        return 0;
+    }
+    return 1;
+}
+
+int ReplaceFileNamed(const char* from, const char* to) {
+    if (!MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) {
         SetLastErrorValue(static_cast<uint32_t>(GetLastError()));
         return 0;
     }

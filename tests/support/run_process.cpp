@@ -146,12 +146,30 @@ ProcessResult RunProcessAs(const std::string& executable, const std::vector<std:
     if (options.stdinText.empty() && options.closeStdin) {
         in.CloseWrite();
     }
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::milliseconds(options.timeoutMs);
+    auto sinceStart = [&start] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - start)
+            .count();
+    };
+    // When the signal of the options is due (time_point::max(): not yet known).
+    auto signalDue = std::chrono::steady_clock::time_point::max();
+    bool signalPending = options.signalNumber != 0;
     bool outOpen = true;
     bool errOpen = true;
     while (outOpen || errOpen) {
-        const auto now = std::chrono::steady_clock::now();
+        auto now = std::chrono::steady_clock::now();
+        if (signalPending && signalDue == std::chrono::steady_clock::time_point::max() &&
+            (result.out.find(options.signalAfterText) != std::string::npos ||
+             result.err.find(options.signalAfterText) != std::string::npos)) {
+            signalDue = now + std::chrono::milliseconds(options.signalDelayMs);
+        }
+        if (signalPending && now >= signalDue) {
+            kill(pid, options.signalNumber);
+            result.signalSentMs = sinceStart();
+            signalPending = false;
+        }
         if (now >= deadline) {
             result.timedOut = true;
             kill(pid, SIGKILL);
@@ -171,8 +189,9 @@ ProcessResult RunProcessAs(const std::string& executable, const std::vector<std:
         if (inIndex < 3) {
             fds[inIndex] = {in.fd[1], POLLOUT, 0};
         }
+        const auto wakeAt = signalPending && signalDue < deadline ? signalDue : deadline;
         const auto remaining =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - now).count();
         const int ready = poll(fds, count, static_cast<int>(remaining) + 1);
         if (ready < 0 && errno != EINTR) {
             kill(pid, SIGKILL);
@@ -202,6 +221,7 @@ ProcessResult RunProcessAs(const std::string& executable, const std::vector<std:
         }
     }
     in.CloseWrite();
+    result.endedMs = sinceStart();
 
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {

@@ -13,6 +13,10 @@ struct ProcessResult {
     std::string err;
     // The child was still running when the time limit passed and has been killed.
     bool timedOut = false;
+    // Milliseconds from the start to the signal of ProcessOptions (-1: not sent) and to the
+    // end of the child's output.
+    long long signalSentMs = -1;
+    long long endedMs = -1;
 };
 
 struct ProcessOptions {
@@ -25,6 +29,11 @@ struct ProcessOptions {
     // Close the child's standard input once stdinText is written. When false it stays open
     // (the child waits for more input) until the child ends or the time limit passes.
     bool closeStdin = true;
+    // Sends the signal `signalNumber` (0: none) to the child once, signalDelayMs after its
+    // standard output or error first holds signalAfterText (empty: after the start).
+    int signalNumber = 0;
+    std::string signalAfterText;
+    int signalDelayMs = 0;
 };
 
 // Starts `executable` (a path; no search in PATH) with `argv` as its argument list; argv[0] is

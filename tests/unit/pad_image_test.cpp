@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/platform.h"
 #include "tests/support/pad_builder.h"
 
 namespace {
@@ -235,7 +237,17 @@ TEST_F(PadImageTest, HyperPadReplacesALongerFile) {
 TEST_F(PadImageTest, HyperPadFailsWhenTheFileCannotBeCreated) {
     test::ScopedCurrentDir cwd(dir);
     ASSERT_TRUE(std::filesystem::create_directory(dir + "/hyper.pad"));
+    SetLastErrorValue(0);
     EXPECT_EQ(WriteHyperPad(0), 0);
+    // The reason is the system's, and the file the bytes went into is gone again.
+    EXPECT_EQ(GetLastErrorValue(), static_cast<uint32_t>(EISDIR));
+    size_t entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        EXPECT_EQ(entry.path().filename(), "hyper.pad");
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1u);
+    EXPECT_TRUE(std::filesystem::is_directory(dir + "/hyper.pad"));
 }
 
 // ---- LoadStampedImage -------------------------------------------------------------------------

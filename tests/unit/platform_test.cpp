@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -100,23 +101,41 @@ TEST_F(FileTest, CreateTruncatesAnExistingFile) {
 }
 
 TEST_F(FileTest, OpenFailuresLeaveTheReason) {
+    enum class Open { Read, Create, CreateNew };
     struct OpenCase {
         std::string name;
-        bool forWriting;
+        Open open;
         uint32_t error;
     };
+    // Only regular files are read: a FIFO (without a writer it would hold the open) and a
+    // device are refused at once. A new file is never made through what stands at its name.
+    const std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const std::string existing = dir + "/existing.bin";
+    ASSERT_TRUE(test::WriteFileBytes(existing, {1}));
+    const std::string dangling = dir + "/dangling";
+    ASSERT_EQ(symlink((dir + "/nowhere").c_str(), dangling.c_str()), 0);
     const std::vector<OpenCase> cases = {
-        {dir + "/missing.bin", false, ENOENT},
-        {dir, false, EISDIR},
-        {dir + "/no/such/dir.bin", true, ENOENT},
-        {dir, true, EISDIR},
+        {dir + "/missing.bin", Open::Read, ENOENT},
+        {dir, Open::Read, EISDIR},
+        {fifo, Open::Read, EINVAL},
+        {"/dev/null", Open::Read, EINVAL},
+        {dir + "/no/such/dir.bin", Open::Create, ENOENT},
+        {dir, Open::Create, EISDIR},
+        {existing, Open::CreateNew, EEXIST},
+        {dangling, Open::CreateNew, EEXIST},
+        {fifo, Open::CreateNew, EEXIST},
     };
     for (const auto& c : cases) {
         SetLastErrorValue(0);
-        File file = c.forWriting ? File::Create(c.name.c_str()) : File::OpenRead(c.name.c_str());
+        File file = c.open == Open::Read     ? File::OpenRead(c.name.c_str())
+                    : c.open == Open::Create ? File::Create(c.name.c_str())
+                                             : File::CreateNew(c.name.c_str());
         EXPECT_FALSE(file.IsOpen()) << c.name;
         EXPECT_EQ(GetLastErrorValue(), c.error) << c.name;
     }
+    EXPECT_EQ(test::ReadFileBytes(existing), Bytes{1});
+    EXPECT_FALSE(std::filesystem::exists(dir + "/nowhere"));
 }
 
 TEST_F(FileTest, WriteReportsAFullDisk) {

@@ -10,10 +10,12 @@ Prints one line per scenario and a closing "N passed, N failed" line; exit statu
 """
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 
 WINE_ENV = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree=d;mshtml=d")
@@ -29,13 +31,19 @@ def pad_image(payload, hardware_type, software_id, tag_length=5):
             struct.pack(">I", sum(payload) & 0xFFFFFFFF))
 
 
+def write_file(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 def sample_payload(length, seed=7):
     return bytes(((i * 37 + seed) ^ (i >> 7)) & 0xFF for i in range(length))
 
 
 class Scenario:
     def __init__(self, name, image, args, box_args, expect_code=0, expect_out=(),
-                 expect_err=(), compare_saved=True, program="update.exe", stdin=b""):
+                 expect_err=(), compare_saved=True, program="update.exe", stdin=b"",
+                 setup=None, reject_out=(), gone=(), port_kept=False, interrupt_after=None):
         self.name = name
         self.image = image
         self.args = args
@@ -46,6 +54,64 @@ class Scenario:
         self.compare_saved = compare_saved
         self.program = program
         self.stdin = stdin
+        # Prepares the working directory before the run: setup(work).
+        self.setup = setup
+        # Texts that must not appear on standard output.
+        self.reject_out = reject_out
+        # Names in the working directory that must not exist after the run.
+        self.gone = gone
+        # The terminal is set to 9600 baud before the run and must be back at 9600 after it
+        # (boxsim plays a second box meanwhile, so the terminal is still there; it is stopped
+        # afterwards and its exit status is not looked at).
+        self.port_kept = port_kept
+        # Sends SIGINT to the program (Wine turns it into Ctrl-C) once its standard output holds
+        # this text.
+        self.interrupt_after = interrupt_after
+
+
+def terminal_speed(path):
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        attributes = termios.tcgetattr(fd)
+        return attributes[4], attributes[5]
+    finally:
+        os.close(fd)
+
+
+def set_terminal_speed(path, speed):
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        attributes = termios.tcgetattr(fd)
+        attributes[4] = attributes[5] = speed
+        termios.tcsetattr(fd, termios.TCSANOW, attributes)
+    finally:
+        os.close(fd)
+
+
+def run_program(argv, s, work):
+    """Runs the program; with s.interrupt_after, sends SIGINT once stdout holds that text."""
+    if s.interrupt_after is None:
+        done = subprocess.run(argv, input=s.stdin, capture_output=True, timeout=90,
+                              env=WINE_ENV, cwd=work)
+        return done.returncode, done.stdout, done.stderr
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        program = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                   env=WINE_ENV, cwd=work)
+        deadline = time.monotonic() + 60
+        while program.poll() is None and time.monotonic() < deadline:
+            out.seek(0)
+            if s.interrupt_after.encode() in out.read():
+                program.send_signal(signal.SIGINT)
+                break
+            time.sleep(0.05)
+        try:
+            program.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            program.kill()
+            raise
+        out.seek(0)
+        err.seek(0)
+        return program.returncode, out.read(), err.read()
 
 
 def run_scenario(s, build_dir, boxsim, work, link):
@@ -56,22 +122,31 @@ def run_scenario(s, build_dir, boxsim, work, link):
     if s.image is not None:
         with open(image_path, "wb") as f:
             f.write(s.image)
+    if s.setup is not None:
+        s.setup(work)
     box = None
     if s.box_args is not None:
         box = subprocess.Popen([boxsim, "--link", link, "--save", saved] + s.box_args,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         box.stdout.readline()  # the terminal's path: the box is listening
+    problems = []
+    if s.port_kept:
+        set_terminal_speed(link, termios.B9600)
     argv = ["wine", os.path.join(build_dir, s.program)] + [
         a.replace("{image}", image_path) for a in s.args]
     try:
-        done = subprocess.run(argv, input=s.stdin, capture_output=True, timeout=90,
-                              env=WINE_ENV, cwd=work)
+        code, raw_out, raw_err = run_program(argv, s, work)
         # The Windows C runtime writes text-mode line ends as CR LF.
-        code = done.returncode
-        out = done.stdout.decode("latin-1").replace("\r\n", "\n")
-        err = done.stderr.decode("latin-1").replace("\r\n", "\n")
+        out = raw_out.decode("latin-1").replace("\r\n", "\n")
+        err = raw_err.decode("latin-1").replace("\r\n", "\n")
     except subprocess.TimeoutExpired:
         code, out, err = None, "", "timed out"
+    if s.port_kept:
+        speed = terminal_speed(link)
+        if speed != (termios.B9600, termios.B9600):
+            problems.append(f"terminal speed codes {speed} after the run, 9600 baud before")
+    if box is not None and (s.port_kept or s.interrupt_after is not None):
+        box.terminate()
     box_log, box_code = "", None
     if box is not None:
         try:
@@ -80,7 +155,6 @@ def run_scenario(s, build_dir, boxsim, work, link):
             box.kill()
             _, box_err = box.communicate()
         box_log, box_code = box_err.decode("latin-1"), box.returncode
-    problems = []
     if code != s.expect_code:
         problems.append(f"exit code {code}, expected {s.expect_code}")
     for text in s.expect_out:
@@ -89,7 +163,13 @@ def run_scenario(s, build_dir, boxsim, work, link):
     for text in s.expect_err:
         if text not in err:
             problems.append(f"standard error lacks {text!r}")
-    if box is not None and box_code != 0:
+    for text in s.reject_out:
+        if text in out:
+            problems.append(f"standard output holds {text!r}")
+    for name in s.gone:
+        if os.path.lexists(os.path.join(work, name)):
+            problems.append(f"{name} is still there")
+    if box is not None and box_code != 0 and not s.port_kept and s.interrupt_after is None:
         problems.append(f"boxsim exit status {box_code}")
     if s.compare_saved and box is not None:
         if not os.path.exists(saved):
@@ -102,6 +182,12 @@ def run_scenario(s, build_dir, boxsim, work, link):
         with open(image_path, "rb") as f:
             if f.read() != s.image:
                 problems.append("the image file was changed")
+    # What a scenario planted at hyper.pad must not meet the next one.
+    pad = os.path.join(work, "hyper.pad")
+    if os.path.isdir(pad) and not os.path.islink(pad):
+        shutil.rmtree(pad)
+    elif os.path.lexists(pad):
+        os.remove(pad)
     return problems, out, err, box_log
 
 
@@ -152,6 +238,31 @@ def scenarios(smoke):
                  ["--version", "10.0", "--hw", "4", "--legacy"], compare_saved=False,
                  expect_out=("bootloader accessed, check version\n", "sending flashimage\n",
                              "ready.\n")),
+        Scenario("1.6 box: a file planted as hyper.pad is replaced, the box gets the hyper "
+                 "bootloader", pad_image(sample_payload(5000), 0x00, 0x00010006), ["{image}"],
+                 ["--version", "1.6", "--hw", "0"],
+                 setup=lambda work: write_file(os.path.join(work, "hyper.pad"),
+                                               b"\x5a" * 100000),
+                 expect_out=("Download hyper bootloader...\n",
+                             "Download successfully finished."),
+                 gone=("hyper.pad",)),
+        Scenario("1.4 box: a directory named hyper.pad gives message 24 and the reason",
+                 pad_image(sample_payload(5000), 0x00, 0x00010004), ["{image}"],
+                 ["--version", "1.4", "--hw", "0"], expect_code=1, compare_saved=False,
+                 setup=lambda work: os.mkdir(os.path.join(work, "hyper.pad")),
+                 expect_err=("Cannot create hyper bootloader file, try to restart!\nhyper.pad: ",)),
+        Scenario("streaming at the line rate: no message 54, the port's speed as found",
+                 pad_image(sample_payload(100000), 0x14, 0x00180004), ["{image}"],
+                 ["--version", "24.4", "--hw", "0x14", "--pace", "--boxes", "2"],
+                 port_kept=True, reject_out=("Cannot send data to box, still trying.",),
+                 expect_out=("Download successfully finished.",)),
+        Scenario("Ctrl-C during a transfer: the notice, exit code 1, the port's speed as found",
+                 pad_image(sample_payload(200000), 0x14, 0x00180004), ["{image}"],
+                 ["--version", "24.4", "--hw", "0x14", "--pace"], expect_code=1,
+                 compare_saved=False, port_kept=True, interrupt_after="% transmitted\r",
+                 expect_out=("% transmitted\r\n",),
+                 expect_err=("Update interrupted. Switch the box off and on again before the "
+                             "next attempt.\n",)),
         Scenario("satellite request: eol", None, ["-s", "eol"],
                  ["--version", "24.4", "--hw", "2", "--satellite", "--expect-answer", "5"],
                  compare_saved=False,
