@@ -4,7 +4,8 @@
 // The link's behaviour is the same as on every other platform: reads never wait, writes stop at
 // a deadline of (multiplier * length + constant) ms, counted until the bytes have left the
 // driver's output queue, and then report ErrorCounterTimeout, and a device that went away makes
-// a read fail with ErrorOperationAborted.
+// a read fail with ErrorOperationAborted. Opening asks the driver for low latency
+// (serial/posix_latency.h); closing puts it back.
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -22,6 +23,7 @@
 #include "platform/platform.h"
 #include "serial/output_drain.h"
 #include "serial/port.h"
+#include "serial/posix_latency.h"
 
 namespace {
 
@@ -193,6 +195,7 @@ SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
     if (tcgetattr(fd, &settings) != 0) {
         return FailOpen(fd, errno);
     }
+    RequestLowLatency(fd);
     return fd;
 }
 
@@ -231,6 +234,7 @@ void CloseSerialLink(SerialLink link) {
     }
     const int fd = static_cast<int>(link);
     RemoveLimits(fd);
+    RestoreLowLatency(fd);
     // Give the device free for other programs; the lock goes with the descriptor.
     ioctl(fd, TIOCNXCL);
     close(fd);
