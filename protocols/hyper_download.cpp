@@ -10,6 +10,7 @@
 #include "platform/file.h"
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"
+#include "protocols/failure_report.h"
 #include "protocols/procedures.h"
 #include "protocols/time_limits.h"
 #include "serial/serial_link.h"
@@ -85,7 +86,7 @@ constexpr HyperFamily Loader17{
 
 // Prints the message with the last-error value, closes the port and gives the failure.
 int Fail(SerialLink link, Message message) {
-    std::fprintf(stderr, "%s %i\n", messageText(message), static_cast<int>(GetLastErrorValue()));
+    ReportFailure("%s %i\n", message, GetLastErrorValue());
     CloseSerialLink(link);
     return 1;
 }

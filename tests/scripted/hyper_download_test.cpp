@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <regex>
@@ -16,6 +17,7 @@
 #include "protocols/procedures.h"
 #include "serial/port.h"
 #include "tests/support/fake_port.h"
+#include "tests/support/hint_lines.h"
 #include "tests/support/message_by_number.h"
 #include "tests/support/pad_builder.h"
 
@@ -335,7 +337,8 @@ TEST_F(HyperTest, ErrorTextInsteadOfTheWakeUpAnswerFailsWithMessage13) {
     box.answerBlank = [](int n) { return n < 3 ? nullptr : "ERROR: no memory\n"; };
     ASSERT_EQ(Run(DownloadLoader16), 1);
     EXPECT_EQ(box.blankTimes.size(), 3u);
-    EXPECT_EQ(err_, std::string(MessageByNumber(13)) + " 536870919\n");
+    EXPECT_EQ(err_, std::string(MessageByNumber(13)) + " 536870919\n" +
+                        FailureHintLine(ErrorBoxErrorText));
     EXPECT_FALSE(fake::Port().open);
     EXPECT_EQ(box.typeByte, -1);
     EXPECT_FALSE(HyperPadExists());  // the box had taken it
@@ -347,7 +350,8 @@ TEST_F(HyperTest, FailureBeforeTheBoxHasTheFileLeavesHyperPad) {
     ASSERT_EQ(Run(DownloadLoader15), 1);
     fake::SetResponder({});
     EXPECT_EQ(fake::WrittenText(), "2");
-    EXPECT_EQ(err_, std::string(MessageByNumber(13)) + " 536870919\n");
+    EXPECT_EQ(err_, std::string(MessageByNumber(13)) + " 536870919\n" +
+                        FailureHintLine(ErrorBoxErrorText));
     EXPECT_FALSE(fake::Port().open);
     ASSERT_TRUE(HyperPadExists());
     EXPECT_EQ(test::ReadFileBytes(dir_ + "/hyper.pad"), HyperPadFile(false));
@@ -358,7 +362,7 @@ TEST_F(HyperTest, FlashReportDuringHyperPadIsATransferFailure) {
     box.padReplyAfter = 100;
     box.padReply = "U";  // a lone "F" could still begin the flash text
     ASSERT_EQ(Run(DownloadLoader15), 1);
-    EXPECT_EQ(err_, Line(16) + "\n");
+    EXPECT_EQ(err_, Line(16) + "\n" + FailureHintLine(ErrorBoxFlashReport));
     EXPECT_FALSE(fake::Port().open);
     EXPECT_TRUE(box.blankTimes.empty());
     EXPECT_TRUE(HyperPadExists());
@@ -370,7 +374,8 @@ TEST_F(HyperTest, MissingImageFailsAfterTheWakeUp) {
     ASSERT_EQ(Run(DownloadLoader16), 1);
     EXPECT_EQ(box.typeByte, 0);
     EXPECT_TRUE(box.imageGot.empty());
-    EXPECT_EQ(err_, std::string(MessageByNumber(18)) + " 2\n\n");  // the file is not there
+    // The file is not there.
+    EXPECT_EQ(err_, std::string(MessageByNumber(18)) + " 2\n\n" + FailureHintLine(ENOENT));
     EXPECT_FALSE(fake::Port().open);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "frontend/session.h"
 #include "platform/platform.h"
 #include "serial/output_drain.h"
 #include "serial/serial_link.h"
@@ -174,6 +175,22 @@ TEST_F(WriteLimit, BoxAnswerEndsTheFirstPauseEarly) {
     EXPECT_EQ(PortWrite(link, reinterpret_cast<const uint8_t*>(block.data()), 132, written), 1);
     EXPECT_EQ(fake::Now(), 300u + 3u);
     EXPECT_EQ(fake::Port().outputQueueLooks, 2);
+}
+
+TEST_F(WriteLimit, HeldKeywordEndsTheProgramWithMessage7AndItsHint) {
+    // A box without synchronisation behind a cable without CTS: the keyword never leaves, and
+    // the program says so after a second instead of asking for the version 16 times.
+    SessionSettings settings;
+    settings.hardwareType = 0x04;
+    SerialLink link = Open();
+    fake::SetOutputQueue(fake::OutputQueue::Held);
+    language = 0;
+    LoaderVersion version;
+    EXPECT_EXIT(AccessBootloader(link, settings, version), ::testing::ExitedWithCode(1),
+                "^Cannot connect to bootloader over COM-port  1\n"
+                "Port 1 \\(COM1\\): the access keyword did not go out within a second: the "
+                "hardware handshake held it back\\. Switch the box on, and use a cable that "
+                "carries RTS and CTS\\.\n$");
 }
 
 }  // namespace
