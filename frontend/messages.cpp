@@ -171,6 +171,8 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "the image cannot be put into the prefix code.",
     "the box reported an error (its \"ERROR:\" text is above).",
     "the box stopped the transfer (\"STOP\").",
+    "This program carries the stand-in hyper bootloader, which cannot start a real box: build it "
+    "with -DHYPER_BOOTLOADER_FILE=<the box maker's file> (README, \"The hyper bootloader\").",
     // ---- German -------------------------------------------------------------------------
     "Schnittstelle %d (%s)",
     "keine (ist der Adapter eingesteckt?)",
@@ -206,6 +208,9 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "die Datei laesst sich nicht in den Praefixcode bringen.",
     "die Box meldete einen Fehler (ihr \"ERROR:\"-Text steht oben).",
     "die Box hat die Uebertragung angehalten (\"STOP\").",
+    "Dieses Programm enthaelt den Ersatz fuer den Hyper Bootloader, der keine echte Box starten "
+    "kann: bauen Sie es mit -DHYPER_BOOTLOADER_FILE=<Datei des Boxherstellers> (README, \"The "
+    "hyper bootloader\").",
 };
 
 const char* hintText(Hint hint) {

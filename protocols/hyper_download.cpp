@@ -141,6 +141,8 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
         return 1;
     if (family.doneBeforeDownload)
         std::printf("%s\n", messageText(Message::Done));
+    if (HyperBootloaderIsStandIn)
+        std::fprintf(stderr, "%s\n", hintText(Hint::StandInHyperBootloader));
     std::printf("%s\n", messageText(Message::DownloadHyperBootloader));
     std::fflush(stdout);
 

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "frontend/messages.h"
+#include "image/pad_image.h"
 #include "protocols/failure_report.h"
 #include "serial/errors.h"
 
@@ -16,4 +18,10 @@ inline std::string HintLine(const char* hint) {
 
 inline std::string FailureHintLine(uint32_t error) {
     return HintLine(FailureHint(error));
+}
+
+// The warning before the hyper bootloader goes to a box, in a build that carries the stand-in.
+inline std::string StandInLine() {
+    return HyperBootloaderIsStandIn ? std::string(hintText(Hint::StandInHyperBootloader)) + "\n"
+                                    : std::string();
 }
