@@ -12,6 +12,7 @@
 #include "frontend/startup.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
+#include "protocols/failure_report.h"
 #include "protocols/time_limits.h"
 #include "serial/serial_link.h"
 
@@ -57,10 +58,6 @@ bool deviceGone = false;
     ExitProgram(1);
 }
 
-int LastError() {
-    return static_cast<int>(GetLastErrorValue());
-}
-
 // Reads at most one byte; true when one arrived. A failed read counts as nothing received; a
 // read that finds the device gone also sets deviceGone.
 bool ReadSingleByte(SerialLink link, uint8_t& byte) {
@@ -79,10 +76,9 @@ bool ReadSingleByte(SerialLink link, uint8_t& byte) {
 void SendKeyword(SerialLink link, const SessionSettings& settings) {
     if (settings.slowKeyword == 1) {
         if (ChangeBaudRate(link, 9600) == 0) {
-            const int error = LastError();
+            const uint32_t error = GetLastErrorValue();
             CloseSerialLink(link);
-            std::fprintf(stderr, "%s %i)\n", messageText(Message::SlowKeywordPortInitFailed),
-                         error);
+            ReportFailure("%s %i)\n", Message::SlowKeywordPortInitFailed, error);
             ExitProgram(1);
         }
         std::printf("\n\n");
@@ -94,17 +90,17 @@ void SendKeyword(SerialLink link, const SessionSettings& settings) {
         if (GetLastErrorValue() == ErrorTimeout) {
             std::fprintf(stderr, "%s %i\n", messageText(Message::CannotConnectToBootloader),
                          settings.portNumber);
+            PrintHint(KeywordHeldHint());
         } else {
-            std::fprintf(stderr, "%s %i\n", messageText(Message::CannotSendData), LastError());
+            ReportFailure("%s %i\n", Message::CannotSendData, GetLastErrorValue());
         }
         CloseAndExit(link);
     }
     if (settings.slowKeyword == 1) {
         if (ChangeBaudRate(link, settings.hardwareType < 2 ? 38400 : 115200) == 0) {
-            const int error = LastError();
+            const uint32_t error = GetLastErrorValue();
             CloseSerialLink(link);
-            std::fprintf(stderr, "%s %i)\n", messageText(Message::SlowKeywordPortReinitFailed),
-                         error);
+            ReportFailure("%s %i)\n", Message::SlowKeywordPortReinitFailed, error);
             ExitProgram(1);
         }
         std::printf("\n\n");
@@ -157,8 +153,7 @@ uint8_t ReadEcho(SerialLink link, const SessionSettings& settings) {
 // A device that has gone away ends the synchronisation: a failed write is otherwise tried again
 // without limit, and the device will not come back on the same handle.
 [[noreturn]] void DeviceGoneDuringSynchronisation(SerialLink link) {
-    std::fprintf(stderr, "%s %i\n", messageText(Message::CannotSendData),
-                 static_cast<int>(ErrorOperationAborted));
+    ReportFailure("%s %i\n", Message::CannotSendData, ErrorOperationAborted);
     CloseAndExit(link);
 }
 
@@ -212,7 +207,7 @@ void Synchronise(SerialLink link, const SessionSettings& settings) {
             // Within 1000 ms a missing "granted" is no failure; without a limit only a full
             // buffer or the box's error text end the wait, and they are fatal.
             if (WaitFor(link, "granted", limit) == 0 && limit == NoTimeLimit) {
-                std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError), LastError());
+                ReportFailure("%s %i\n", Message::WaitForError, GetLastErrorValue());
                 CloseAndExit(link);
             }
         }
@@ -327,6 +322,7 @@ int QueryLoaderVersion(SerialLink link, LoaderVersion& version, uint32_t limitMs
 void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderVersion& version) {
     mostRecentByte = -1;
     deviceGone = false;
+    SetReportedPort(settings.portNumber);
     for (;;) {
         if (settings.sendKeyword == 1) {
             SendKeyword(link, settings);
@@ -346,6 +342,7 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
             // port afresh.
             if (retriesLeft == 0) {
                 std::fprintf(stderr, "%s\n", messageText(Message::BootloaderAccessFailed));
+                PrintHint(FailureHint(error));
                 CloseAndExit(link);
             }
             CloseSerialLink(link);
@@ -353,7 +350,7 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
                 OpenSerialLink(settings.portNumber, settings.hardwareType < 3 ? 38400 : 115200,
                                settings.syncMode, settings.hardwareHandshake, settings.legacyPath);
             if (link == InvalidLink) {
-                std::fprintf(stderr, "%s %i)\n", messageText(Message::PortInitFailed), LastError());
+                ReportPortOpenFailure(settings.portNumber, GetLastErrorValue());
                 ExitProgram(1);
             }
             --retriesLeft;
@@ -365,8 +362,7 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
             }
             --retriesLeft;
         } else {
-            std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError),
-                         static_cast<int>(error));
+            ReportFailure("%s %i\n", Message::WaitForError, error);
             CloseAndExit(link);
         }
     }

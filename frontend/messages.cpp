@@ -1,6 +1,7 @@
 // The bilingual message catalogue. Texts are printed byte for byte as stored here: trailing
 // blanks separate a text from the value printed after it, and message 10 (Done) is padded to 24
-// characters so that it overwrites a progress line ended by a carriage return.
+// characters so that it overwrites a progress line ended by a carriage return. Beside it the
+// hint lines that follow a failure line.
 #include "frontend/messages.h"
 
 #include "frontend/settings.h"
@@ -147,4 +148,93 @@ constexpr std::array<const char*, 2> InterruptedNotice{
 
 const char* interruptedText() {
     return InterruptedNotice[language == 1 ? 1 : 0];
+}
+
+const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatalog{
+    // ---- English ------------------------------------------------------------------------
+    "Port %d (%s)",
+    "none (is the adapter plugged in?)",
+    "Set %s to the adapter's device; serial devices present: %s.",
+    "%s is not set, so the default is used; set it to the adapter's device; serial devices "
+    "present: %s.",
+    "%s names something that is not a serial port; set it to the adapter's device; serial "
+    "devices present: %s.",
+    "No such COM port: Device Manager, \"Ports (COM & LPT)\", shows the adapter's port; give it "
+    "one of the numbers COM1 to COM4.",
+    "The device belongs to the group %s, and this user is not in it: sudo usermod -aG %s $USER, "
+    "then log in again.",
+    "This user is in the device's group %s, but the device does not let the group read and "
+    "write it (ls -l %s).",
+    "This user may not open the device (ls -l %s shows who may).",
+    "Another program holds the port (another update, a terminal program, a modem manager): end "
+    "it, then start again.",
+    "the device is gone: the adapter was pulled out or lost its power. Plug it in, switch the "
+    "box off and on, and start again.",
+    "the port's write limit expired: the bytes could not go out in time. The hardware handshake "
+    "holds the line: switch the box on, and use a cable that carries RTS and CTS.",
+    "the port's driver refused the request.",
+    "the access keyword did not go out within a second: the hardware handshake held it back. "
+    "Switch the box on, and use a cable that carries RTS and CTS.",
+    "the port number is outside 1 to 4.",
+    "10 KB came from the box without the awaited text: the box runs its normal software instead "
+    "of its bootloader, or the speed does not match.",
+    "a time limit passed: the box did not answer in time.",
+    "the image could not be compressed.",
+    "the box reported a transfer, erase or programming error.",
+    "the box's flash ids do not match the image.",
+    "the image cannot be put into the prefix code.",
+    "the box reported an error (its \"ERROR:\" text is above).",
+    "the box stopped the transfer (\"STOP\").",
+    "This program carries the stand-in hyper bootloader, which cannot start a real box: build it "
+    "with -DHYPER_BOOTLOADER_FILE=<the box maker's file> (README, \"The hyper bootloader\").",
+    "Ignored after the image name:",
+    // ---- German -------------------------------------------------------------------------
+    "Schnittstelle %d (%s)",
+    "keine (ist der Adapter eingesteckt?)",
+    "Setzen Sie %s auf das Geraet des Adapters; vorhandene serielle Geraete: %s.",
+    "%s ist nicht gesetzt, daher gilt die Vorgabe; setzen Sie es auf das Geraet des Adapters; "
+    "vorhandene serielle Geraete: %s.",
+    "%s nennt keine serielle Schnittstelle; setzen Sie es auf das Geraet des Adapters; "
+    "vorhandene serielle Geraete: %s.",
+    "Keine solche COM-Schnittstelle: Der Geraete-Manager zeigt unter \"Anschluesse (COM & LPT)\" "
+    "die Schnittstelle des Adapters; geben Sie ihr eine der Nummern COM1 bis COM4.",
+    "Das Geraet gehoert der Gruppe %s, und dieser Benutzer ist nicht darin: sudo usermod -aG %s "
+    "$USER, danach neu anmelden.",
+    "Dieser Benutzer ist in der Gruppe %s des Geraets, aber das Geraet erlaubt der Gruppe kein "
+    "Lesen und Schreiben (ls -l %s).",
+    "Dieser Benutzer darf das Geraet nicht oeffnen (ls -l %s zeigt, wer es darf).",
+    "Ein anderes Programm belegt die Schnittstelle (ein weiteres update, ein Terminalprogramm, "
+    "ein Modem-Manager): beenden Sie es, dann erneut starten.",
+    "das Geraet ist weg: der Adapter wurde abgezogen oder hat keinen Strom mehr. Einstecken, die "
+    "Box aus- und einschalten und erneut starten.",
+    "die Schreibfrist der Schnittstelle ist abgelaufen: die Bytes konnten nicht rechtzeitig "
+    "hinaus. Der Hardware-Handshake haelt die Leitung an: die Box einschalten und ein Kabel mit "
+    "RTS und CTS verwenden.",
+    "der Treiber der Schnittstelle hat die Anforderung abgelehnt.",
+    "das Zugangswort ging nicht innerhalb einer Sekunde hinaus: der Hardware-Handshake hielt es "
+    "zurueck. Die Box einschalten und ein Kabel mit RTS und CTS verwenden.",
+    "die Nummer der Schnittstelle liegt nicht zwischen 1 und 4.",
+    "10 KB kamen von der Box ohne den erwarteten Text: die Box laeuft mit ihrer normalen "
+    "Software statt mit dem Bootloader, oder die Geschwindigkeit passt nicht.",
+    "eine Frist ist abgelaufen: die Box hat nicht rechtzeitig geantwortet.",
+    "die Datei konnte nicht komprimiert werden.",
+    "die Box meldete einen Fehler beim Uebertragen, Loeschen oder Programmieren.",
+    "die Flash-IDs der Box passen nicht zur Datei.",
+    "die Datei laesst sich nicht in den Praefixcode bringen.",
+    "die Box meldete einen Fehler (ihr \"ERROR:\"-Text steht oben).",
+    "die Box hat die Uebertragung angehalten (\"STOP\").",
+    "Dieses Programm enthaelt den Ersatz fuer den Hyper Bootloader, der keine echte Box starten "
+    "kann: bauen Sie es mit -DHYPER_BOOTLOADER_FILE=<Datei des Boxherstellers> (README, \"The "
+    "hyper bootloader\").",
+    "Nach dem Dateinamen ignoriert:",
+};
+
+const char* hintText(Hint hint) {
+    const int number = static_cast<int>(hint);
+    if (number < 0 || number >= HintCount) {
+        return "";
+    }
+    const std::size_t row = (language == 1) ? 1 : 0;
+    return HintCatalog[row * static_cast<std::size_t>(HintCount) +
+                       static_cast<std::size_t>(number)];
 }

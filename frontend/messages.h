@@ -1,4 +1,5 @@
-// The bilingual message catalogue: 56 numbered texts in English and German, named by Message.
+// The bilingual message catalogue: 56 numbered texts in English and German, named by Message,
+// and beside it the texts of the lines that follow a failure line and say what to do (Hint).
 // A leaf header: every layer may print a message.
 #pragma once
 
@@ -79,3 +80,44 @@ extern const std::array<const char*, 2 * static_cast<std::size_t>(MessageCount)>
 // terminal or console window) ends the update, in the current language. The box has been left
 // in the middle of a protocol and must be switched off and on before it is tried again.
 [[nodiscard]] const char* interruptedText();
+
+// ---- Hint lines -----------------------------------------------------------------------------
+// Texts of the lines that come after a failure line on standard error and say what the failure
+// means and what to do, in the session's language. They are not among the numbered messages:
+// the failure lines stay as they are, and these follow them. Texts with %s and %d are printf
+// formats; both languages take the same values in the same order.
+enum class Hint : int {
+    PortDevice,                // "Port %d (%s)": the port number and its device
+    DevicesNone,               // in place of the list when no serial device is present
+    OpenMissingVariableSet,    // %s: the COMn variable, the serial devices present
+    OpenMissingVariableUnset,  // %s: the COMn variable, the serial devices present
+    OpenNotASerialPort,        // %s: the COMn variable, the serial devices present
+    OpenMissingPort,           // Windows: no such COM port, or none that is a serial port
+    OpenNoPermissionJoin,      // %s: the device's group, twice
+    OpenNoPermissionMember,    // %s: the device's group, the device
+    OpenNoPermission,          // %s: the device
+    OpenBusy,
+    RunDeviceGone,
+    RunWriteLimit,
+    RunRefused,
+    KeywordHeld,  // after message 7
+    OwnBadPort,   // the meanings of the system's own values 0x20000000 to 0x20000008
+    OwnWaitBufferFull,
+    OwnTimeout,
+    OwnCompressionFailed,
+    OwnBoxFlashReport,
+    OwnFlashIdMismatch,
+    OwnCodeOverflow,
+    OwnBoxErrorText,
+    OwnBoxStop,
+    StandInHyperBootloader,  // before the stand-in hyper bootloader goes to a box
+    IgnoredArguments,        // followed by the arguments after the image name
+};
+
+inline constexpr int HintCount = static_cast<int>(Hint::IgnoredArguments) + 1;
+
+// Row 0 English, row 1 German, as in the message catalogue.
+extern const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatalog;
+
+// The text of a hint in the current language.
+[[nodiscard]] const char* hintText(Hint hint);

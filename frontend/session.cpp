@@ -13,6 +13,7 @@
 #include "image/pad_image.h"
 #include "platform/interrupt.h"
 #include "platform/platform.h"
+#include "protocols/failure_report.h"
 #include "protocols/legacy_path.h"
 #include "protocols/procedures.h"
 #include "protocols/satellite.h"
@@ -117,8 +118,7 @@ SerialLink OpenLinkOrExit(const SessionSettings& settings) {
     const SerialLink link = OpenSerialLink(settings.portNumber, baudRate, settings.syncMode,
                                            settings.hardwareHandshake, settings.evenParity);
     if (link == InvalidLink) {
-        std::fprintf(stderr, "%s %i)\n", messageText(Message::PortInitFailed),
-                     static_cast<int>(GetLastErrorValue()));
+        ReportPortOpenFailure(settings.portNumber, GetLastErrorValue());
         ExitProgram(1);
     }
     std::printf("\n\n");
@@ -228,6 +228,7 @@ void PrintInterruptNotice() {
 }  // namespace
 
 void UpdateSession(SessionSettings& settings) {
+    SetReportedPort(settings.portNumber);
     if (settings.imageName == nullptr) {
         PrintUsage(language, serviceMode);
         ExitProgram(1);
@@ -276,8 +277,7 @@ int ReleaseBox(SerialLink link, int mode) {
         return 0;
     }
     if (WaitFor(link, "Now start download", NoTimeLimit) != 1) {
-        std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError),
-                     static_cast<int>(GetLastErrorValue()));
+        ReportFailure("%s %i\n", Message::WaitForError, GetLastErrorValue());
         CloseSerialLink(link);
         return 1;
     }

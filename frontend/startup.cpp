@@ -146,6 +146,19 @@ void PutLines(const char* const* lines, std::size_t count) {
     }
 }
 
+// One line on standard error that names the arguments after the image name, which have no
+// effect; nothing when there are none.
+void ReportIgnoredArguments(int count, char** arguments) {
+    if (count <= 0) {
+        return;
+    }
+    std::fputs(hintText(Hint::IgnoredArguments), stderr);
+    for (int i = 0; i < count; ++i) {
+        std::fprintf(stderr, " %s", arguments[i]);
+    }
+    std::fputc('\n', stderr);
+}
+
 // A syntax error on the command line: BadSyntax with the argument, the usage text, exit 1.
 [[noreturn]] void BadSyntax(const char* argument) {
     std::fprintf(stderr, "%s %s\n\n", messageText(Message::BadSyntax), argument);
@@ -227,8 +240,10 @@ void StartUp(int argc, char** argv, SessionSettings& settings) {
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
         if (argument[0] != '-') {
-            // The image name ends the options; anything after it is ignored.
+            // The image name ends the options; anything after it is ignored, but named, so that
+            // an option put last (update image.pad -p 2) does not go unnoticed.
             settings.imageName = argument;
+            ReportIgnoredArguments(argc - i - 1, argv + i + 1);
             break;
         }
         if (std::strlen(argument) != 2) {

@@ -16,6 +16,9 @@ extern std::array<uint8_t, ImageBufferSize> ImageBuffer;
 inline constexpr uint32_t HyperBootloaderSize = 35632;
 // The box-side program that 1.x bootloaders are given first (big-endian MIPS32 code).
 extern const std::array<uint8_t, HyperBootloaderSize> HyperBootloaderImage;
+// True when the build carries the repository's stand-in (image/hyper_standin.bin), which can be
+// built and tested but cannot start a real box; false with the box maker's hyper bootloader.
+extern const bool HyperBootloaderIsStandIn;
 
 // How ReadPadImage takes a file: checked as a PAD image, or as a raw image (option -i) that is
 // sent as it is. Any value other than Raw checks the file.

@@ -18,6 +18,10 @@ void SetLastErrorValue(uint32_t value);
 // stays valid until the next call from the same thread.
 [[nodiscard]] const char* SystemErrorText(uint32_t value);
 
+// Whether the platform has words of its own for an error value, that is, whether
+// SystemErrorText says more than "error <value>" or "Unknown error <value>".
+[[nodiscard]] bool SystemKnowsError(uint32_t value);
+
 // ---- Console ----------------------------------------------------------------------------
 // Reads one character from standard input; returns -1 at the end of input.
 [[nodiscard]] int ReadConsoleChar();

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/platform.h"
+#include "protocols/failure_report.h"
 #include "serial/errors.h"
 #include "serial/port.h"
 #include "serial/serial_link.h"
@@ -343,5 +344,6 @@ void ReportTransferFailure(SerialLink link, uint32_t value) {
                          static_cast<int>(value));
             break;
     }
+    PrintHint(FailureHint(value));
     CloseSerialLink(link);
 }

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"
+#include "protocols/failure_report.h"
 #include "protocols/procedures.h"
 #include "protocols/time_limits.h"
 #include "serial/serial_link.h"
@@ -79,7 +80,7 @@ constexpr HyperFamily Loader17{
 
 // Prints the message with the last-error value, closes the port and gives the failure.
 int Fail(SerialLink link, Message message) {
-    std::fprintf(stderr, "%s %i\n", messageText(message), static_cast<int>(GetLastErrorValue()));
+    ReportFailure("%s %i\n", message, GetLastErrorValue());
     CloseSerialLink(link);
     return 1;
 }
@@ -136,6 +137,8 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
         return 1;
     if (family.doneBeforeDownload)
         std::printf("%s\n", messageText(Message::Done));
+    if (HyperBootloaderIsStandIn)
+        std::fprintf(stderr, "%s\n", hintText(Hint::StandInHyperBootloader));
     std::printf("%s\n", messageText(Message::DownloadHyperBootloader));
     std::fflush(stdout);
 

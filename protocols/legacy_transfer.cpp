@@ -13,6 +13,7 @@
 #include "image/compression.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
+#include "protocols/failure_report.h"
 #include "protocols/legacy_image.h"
 #include "protocols/time_limits.h"
 #include "serial/serial_link.h"
@@ -112,6 +113,8 @@ int StartLegacyTransfer(SerialLink link, uint8_t* payload, uint32_t payloadCapac
             // The port itself has failed (the device went away): no answer can come. Reported
             // as the packets report a failed read.
             std::printf("\nerror read character %d\n", static_cast<int>(GetLastErrorValue()));
+            std::fflush(stdout);  // the line about the lost device comes after it
+            PrintHint(FailureHint(GetLastErrorValue()));
             return 0;
         }
     }

@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"
+#include "protocols/failure_report.h"
 #include "protocols/procedures.h"
 #include "protocols/time_limits.h"
 #include "serial/serial_link.h"
@@ -61,7 +62,7 @@ int SumImageBytes(const char* fileName, uint32_t length, uint32_t& sum) {
 }
 
 int Fail(SerialLink link, Message message) {
-    std::fprintf(stderr, "%s %i\n", messageText(message), static_cast<int>(GetLastErrorValue()));
+    ReportFailure("%s %i\n", message, GetLastErrorValue());
     CloseSerialLink(link);
     return 1;
 }

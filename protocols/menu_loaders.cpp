@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"
 #include "protocols/compressed_download.h"
+#include "protocols/failure_report.h"
 #include "protocols/procedures.h"
 #include "protocols/time_limits.h"
 #include "serial/serial_link.h"
@@ -48,7 +49,7 @@ constexpr MenuLoader Loader46{
 };
 
 int FailWith(SerialLink link, Message message) {
-    std::fprintf(stderr, "%s %i\n", messageText(message), static_cast<int>(GetLastErrorValue()));
+    ReportFailure("%s %i\n", message, GetLastErrorValue());
     CloseSerialLink(link);
     return 1;
 }

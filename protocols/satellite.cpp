@@ -8,6 +8,7 @@
 
 #include "frontend/messages.h"
 #include "platform/platform.h"
+#include "protocols/failure_report.h"
 #include "protocols/time_limits.h"
 #include "serial/serial_link.h"
 
@@ -60,8 +61,7 @@ int RequestSatelliteUpdate(SerialLink link, const char* answer) {
         return 1;
     }
     if (WaitFor(link, "choice!:", NoTimeLimit) != 1) {
-        std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError),
-                     static_cast<int>(GetLastErrorValue()));
+        ReportFailure("%s %i\n", Message::WaitForError, GetLastErrorValue());
         CloseSerialLink(link);
         return 1;
     }
@@ -70,8 +70,7 @@ int RequestSatelliteUpdate(SerialLink link, const char* answer) {
         return 1;
     }
     if (SendTimed(link, answer, SendLimitMs) != 1) {
-        std::fprintf(stderr, "%s %i\n", messageText(Message::CannotSendData),
-                     static_cast<int>(GetLastErrorValue()));
+        ReportFailure("%s %i\n", Message::CannotSendData, GetLastErrorValue());
         CloseSerialLink(link);
         return 1;
     }

@@ -7,6 +7,7 @@
 #include "frontend/messages.h"
 #include "image/pad_image.h"
 #include "platform/platform.h"
+#include "protocols/failure_report.h"
 #include "protocols/procedures.h"
 #include "protocols/xmodem_sender.h"
 #include "serial/serial_link.h"
@@ -40,8 +41,7 @@ bool AwaitBoxText(SerialLink link, const char* text) {
     if (WaitFor(link, text, NoTimeLimit) == 1) {
         return true;
     }
-    std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError),
-                 static_cast<int>(GetLastErrorValue()));
+    ReportFailure("%s %i\n", Message::WaitForError, GetLastErrorValue());
     CloseSerialLink(link);
     return false;
 }

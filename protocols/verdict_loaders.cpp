@@ -4,6 +4,7 @@
 
 #include "frontend/messages.h"
 #include "platform/platform.h"
+#include "protocols/failure_report.h"
 #include "protocols/procedures.h"
 #include "protocols/verdict_lines.h"
 #include "protocols/xmodem_sender.h"
@@ -33,6 +34,7 @@ int AwaitVerdict(SerialLink link) {
         uint32_t got = 0;
         if (PortRead(link, &byte, 1, got) == 0) {
             std::fprintf(stderr, "Error during write to COM\n");
+            PrintHint(FailureHint(GetLastErrorValue()));
             return -1;
         }
         if (got == 0) {
@@ -56,8 +58,7 @@ int AwaitVerdict(SerialLink link) {
 int DownloadXmodem(SerialLink link, const char* imageName, uint32_t, uint32_t, int, int, int,
                    uint32_t, int, int) {
     if (WaitFor(link, StartPrompt, NoTimeLimit) == 0) {
-        std::fprintf(stderr, "%s %i\n", messageText(Message::WaitForError),
-                     static_cast<int>(GetLastErrorValue()));
+        ReportFailure("%s %i\n", Message::WaitForError, GetLastErrorValue());
         CloseSerialLink(link);
         return 1;
     }

@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/platform.h"
+#include "protocols/failure_report.h"
 #include "serial/port.h"
 
 namespace {
@@ -116,6 +117,7 @@ int RunTransfer(SerialLink link, uint64_t blocks, Block& block, NextData next) {
         uint32_t got = 0;
         if (PortRead(link, &byte, 1, got) != 1) {
             std::fprintf(stderr, "Error during read from COM1\n");
+            PrintHint(FailureHint(GetLastErrorValue()));
             result = 1;
             break;
         }
@@ -156,6 +158,7 @@ int RunTransfer(SerialLink link, uint64_t blocks, Block& block, NextData next) {
         }
         if (out != nullptr && !SendAll(link, out, outLength)) {
             std::fprintf(stderr, "Error during write to COM\n");
+            PrintHint(FailureHint(GetLastErrorValue()));
             result = 1;
             break;
         }

@@ -45,9 +45,11 @@ void CloseSerialLink(SerialLink link);
 // device went away).
 [[nodiscard]] int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got);
 
-// Writes up to `length` bytes within the link's write limit. Returns 1 when all went out; 0 with
-// `written` set and the last-error value ErrorCounterTimeout when the write limit expired first;
-// 0 with another last-error value on other failures.
+// Writes up to `length` bytes within the link's write limit. On a link with a write limit the
+// bytes count as written only once they have left the port (serial/output_drain.h). Returns 1
+// when all went out; 0 with `written` set and the last-error value ErrorCounterTimeout when the
+// write limit expired first (bytes still held back then are thrown away, so `written` is what
+// reached the line); 0 with another last-error value on other failures.
 [[nodiscard]] int PortWrite(SerialLink link, const uint8_t* data, uint32_t length,
                             uint32_t& written);
 
@@ -62,6 +64,14 @@ void PortClearErrors(SerialLink link);
 // Sets the write limit of the link: `multiplierMs` per byte plus `constantMs` per write call;
 // both 0 mean no limit.
 void PortSetWriteLimits(SerialLink link, uint32_t multiplierMs, uint32_t constantMs);
+
+// Bytes the port still holds to transmit: its driver's output queue, and on ports whose driver
+// can tell, one more while the transmitter itself is not yet empty. Returns 1 with `bytes` set,
+// 0 when the port cannot tell (then nothing is known to be waiting).
+[[nodiscard]] int PortOutputQueued(SerialLink link, uint32_t& bytes);
+
+// Throws away whatever the port still holds to transmit; those bytes never reach the line.
+void PortDiscardOutput(SerialLink link);
 
 // Waits until the port has transmitted its output. Returns 1 on success; a caller that only
 // wants the line quiet before it repeats itself may ignore the result.

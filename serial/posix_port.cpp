@@ -2,8 +2,10 @@
 // COMn (default /dev/ttyS0 .. /dev/ttyS3), configured raw through termios.
 //
 // The link's behaviour is the same as on every other platform: reads never wait, writes stop at
-// a deadline of (multiplier * length + constant) ms and then report ErrorCounterTimeout, and a
-// device that went away makes a read fail with ErrorOperationAborted.
+// a deadline of (multiplier * length + constant) ms, counted until the bytes have left the
+// driver's output queue, and then report ErrorCounterTimeout, and a device that went away makes
+// a read fail with ErrorOperationAborted. Opening asks the driver for low latency
+// (serial/posix_latency.h); closing puts it back.
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -20,18 +22,22 @@
 #include "platform/clock.h"
 #include "platform/interrupt.h"
 #include "platform/platform.h"
+#include "serial/output_drain.h"
 #include "serial/port.h"
 #include "serial/port_restore.h"
+#include "serial/posix_latency.h"
 
 namespace {
 
 // ---- Write limits of the open links ---------------------------------------------------------
-// The port driver keeps no write time-outs on POSIX, so the limits of each open link live here.
+// The port driver keeps no write time-outs on POSIX, so the limits of each open link live here,
+// with the link's speed, by which the wait for the output queue is paced.
 
 struct WriteLimits {
     int fd = -1;
     uint32_t multiplierMs = 0;
     uint32_t constantMs = 0;
+    uint32_t baudRate = 0;
 };
 
 std::array<WriteLimits, 16> writeLimits{};
@@ -45,7 +51,7 @@ WriteLimits* FindLimits(int fd) {
     return nullptr;
 }
 
-bool AddLimits(int fd, uint32_t multiplierMs, uint32_t constantMs) {
+bool AddLimits(int fd, uint32_t multiplierMs, uint32_t constantMs, uint32_t baudRate) {
     WriteLimits* entry = FindLimits(fd);
     if (entry == nullptr) {
         entry = FindLimits(-1);
@@ -53,7 +59,7 @@ bool AddLimits(int fd, uint32_t multiplierMs, uint32_t constantMs) {
     if (entry == nullptr) {
         return false;
     }
-    *entry = {fd, multiplierMs, constantMs};
+    *entry = {fd, multiplierMs, constantMs, baudRate};
     return true;
 }
 
@@ -178,7 +184,7 @@ SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
     if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
         return FailOpen(fd, errno);
     }
-    if (!AddLimits(fd, noWriteTimeout != 0 ? 0 : 1, noWriteTimeout != 0 ? 0 : 10)) {
+    if (!AddLimits(fd, noWriteTimeout != 0 ? 0 : 1, noWriteTimeout != 0 ? 0 : 10, baudRate)) {
         return FailOpen(fd, EMFILE);
     }
     RememberPortSettings(fd);
@@ -200,6 +206,7 @@ SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
     if (tcgetattr(fd, &settings) != 0) {
         return FailOpen(fd, errno);
     }
+    RequestLowLatency(fd);
     return fd;
 }
 
@@ -225,6 +232,9 @@ int ChangeBaudRate(SerialLink link, uint32_t baudRate) {
         SetLastErrorValue(static_cast<uint32_t>(errno));
         return 0;
     }
+    if (WriteLimits* entry = FindLimits(fd)) {
+        entry->baudRate = baudRate;
+    }
     SleepMs(500);
     return 1;
 }
@@ -236,6 +246,7 @@ void CloseSerialLink(SerialLink link) {
     const int fd = static_cast<int>(link);
     RestorePortSettings(link);
     RemoveLimits(fd);
+    RestoreLowLatency(fd);
     // Give the device free for other programs; the lock goes with the descriptor.
     ioctl(fd, TIOCNXCL);
     close(fd);
@@ -305,7 +316,10 @@ int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& w
         short revents = 0;
         (void)PollOrInterrupt(fd, POLLOUT, timeout, revents);
     }
-    return 1;
+    // Handed over to the driver is not yet sent: the limit holds until the bytes are out.
+    return limited ? AwaitOutputSent(link, start, static_cast<uint32_t>(budget), limits->baudRate,
+                                     written)
+                   : 1;
 }
 
 int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
@@ -342,6 +356,30 @@ void PortSetWriteLimits(SerialLink link, uint32_t multiplierMs, uint32_t constan
         entry->multiplierMs = multiplierMs;
         entry->constantMs = constantMs;
     }
+}
+
+int PortOutputQueued(SerialLink link, uint32_t& bytes) {
+    const int fd = static_cast<int>(link);
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0) {
+        return 0;
+    }
+    bytes = queued > 0 ? static_cast<uint32_t>(queued) : 0;
+#ifdef TIOCSERGETLSR
+    // The queue does not count what already sits in a UART's FIFO or in a USB adapter's own
+    // buffer (with RTS/CTS held, an FTDI chip takes a short keyword and keeps it). Drivers that
+    // know whether their transmitter is empty (8250 UARTs, FTDI adapters) say so here; one byte
+    // stands for what they still hold. Other drivers refuse the call.
+    unsigned int status = 0;
+    if (bytes == 0 && ioctl(fd, TIOCSERGETLSR, &status) == 0 && (status & TIOCSER_TEMT) == 0) {
+        bytes = 1;
+    }
+#endif
+    return 1;
+}
+
+void PortDiscardOutput(SerialLink link) {
+    tcflush(static_cast<int>(link), TCOFLUSH);
 }
 
 int PortFlush(SerialLink link) {

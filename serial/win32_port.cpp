@@ -8,11 +8,13 @@
 // non-waiting.
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 
 #include "platform/clock.h"
 #include "platform/interrupt.h"
 #include "platform/platform.h"
+#include "serial/output_drain.h"
 #include "serial/port.h"
 #include "serial/port_restore.h"
 
@@ -69,6 +71,23 @@ uint32_t PortErrorValue(DWORD error) {
 
 // How long one wait of PortWaitReadable lasts at most before it looks for an interrupt.
 constexpr uint32_t LongestWaitPieceMs = 100;
+
+// After a write that the driver took whole: on a link with a write limit, the bytes must also
+// leave the port within it (a USB adapter's driver takes them before the line is free).
+int AwaitSentWithinLimit(SerialLink link, uint32_t start, uint32_t length, uint32_t& written) {
+    HANDLE handle = AsHandle(link);
+    COMMTIMEOUTS timeouts{};
+    if (!GetCommTimeouts(handle, &timeouts) ||
+        (timeouts.WriteTotalTimeoutMultiplier == 0 && timeouts.WriteTotalTimeoutConstant == 0))
+        return 1;
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    const uint32_t baudRate = GetCommState(handle, &dcb) ? dcb.BaudRate : 0;
+    const uint64_t limit = static_cast<uint64_t>(timeouts.WriteTotalTimeoutMultiplier) * length +
+                           timeouts.WriteTotalTimeoutConstant;
+    return AwaitOutputSent(link, start, static_cast<uint32_t>(std::min<uint64_t>(limit, MAXDWORD)),
+                           baudRate, written);
+}
 
 }  // namespace
 
@@ -199,6 +218,7 @@ int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) 
 
 int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& written) {
     CheckInterrupt();
+    const uint32_t start = ClockMs();
     DWORD count = 0;
     const BOOL ok = WriteFile(AsHandle(link), data, length, &count, nullptr);
     written = count;
@@ -211,7 +231,7 @@ int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& w
         SetLastErrorValue(ErrorCounterTimeout);
         return 0;
     }
-    return 1;
+    return AwaitSentWithinLimit(link, start, length, written);
 }
 
 int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
@@ -268,6 +288,19 @@ void PortSetWriteLimits(SerialLink link, uint32_t multiplierMs, uint32_t constan
     timeouts.WriteTotalTimeoutMultiplier = multiplierMs;
     timeouts.WriteTotalTimeoutConstant = constantMs;
     SetCommTimeouts(AsHandle(link), &timeouts);
+}
+
+int PortOutputQueued(SerialLink link, uint32_t& bytes) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(AsHandle(link), &errors, &status))
+        return 0;
+    bytes = status.cbOutQue;
+    return 1;
+}
+
+void PortDiscardOutput(SerialLink link) {
+    PurgeComm(AsHandle(link), PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
 int PortFlush(SerialLink link) {

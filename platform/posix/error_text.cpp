@@ -20,3 +20,8 @@ const char* SystemErrorText(uint32_t value) {
     }
     return text.data();
 }
+
+bool SystemKnowsError(uint32_t value) {
+    // strerrorname_np names exactly the errno values that the C library has a text for.
+    return value != 0 && value < 0x10000 && strerrorname_np(static_cast<int>(value)) != nullptr;
+}

@@ -25,3 +25,12 @@ const char* SystemErrorText(uint32_t value) {
     text[length] = '\0';
     return text.data();
 }
+
+bool SystemKnowsError(uint32_t value) {
+    if (value == 0 || value >= 0x20000000) {
+        return false;
+    }
+    std::array<char, 512> text{};
+    return FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                          value, 0, text.data(), static_cast<DWORD>(text.size()), nullptr) > 0;
+}

@@ -325,7 +325,10 @@ TEST_F(BenchSafetyE2E, LinePulledDuringTheSynchronisationEndsTheRunWithinASecond
     ASSERT_FALSE(result.timedOut) << result.err.size() << " bytes on standard error";
     EXPECT_TRUE(Contains(box_.Log(), "line pulled")) << box_.Log();
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "WriteFile error  995\n");
+    // The failure line, then one line that says the device is gone.
+    ASSERT_TRUE(result.err.starts_with("WriteFile error  995\nPort 1 (")) << result.err;
+    EXPECT_TRUE(Contains(result.err, "the device is gone")) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 2) << result.err;
     EXPECT_LT(afterPull.count(), 1000);
 }
 

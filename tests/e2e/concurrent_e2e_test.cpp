@@ -117,6 +117,10 @@ TEST(SeveralBoxes, ASecondProcessOnAPortInUseIsRefusedAndTheFirstUpdateGoesOn) {
     EXPECT_NE(second.err.find("Inititialization of COM-port failed (Error:  16)\n"),
               std::string::npos)
         << second.err;
+    // The line after it says what to do.
+    EXPECT_NE(second.err.find("Device or resource busy. Another program holds the port"),
+              std::string::npos)
+        << second.err;
     EXPECT_EQ(second.out, "Checking file ... OK\n");
     EXPECT_EQ(first.result.exitCode, 0) << Story(first, box);
     EXPECT_EQ(box.Wait(10000), 0) << box.Log();

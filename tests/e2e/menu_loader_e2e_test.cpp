@@ -13,6 +13,7 @@
 #include "image/compression.h"
 #include "image/pad_image.h"
 #include "tests/support/boxsim_runner.h"
+#include "tests/support/hint_lines.h"
 #include "tests/support/pad_builder.h"
 #include "tests/support/run_process.h"
 
@@ -222,7 +223,7 @@ TEST_F(MenuLoaderE2E, BoxFlagsAnImageAboveItsOwnLimit) {
     ASSERT_TRUE(StartBox(box_, Box20, {"--size-limit", "50000"})) << box_.Log();
     const ProcessResult result = Update(box_, {file});
     EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
-    EXPECT_EQ(result.err, "WaitFor error  536870919\n");
+    EXPECT_EQ(result.err, "WaitFor error  536870919\n" + FailureHintLine(ErrorBoxErrorText));
     EXPECT_EQ(box_.Wait(10000), 1) << box_.Log();
     EXPECT_NE(box_.Log().find("violation: an image of 80000 payload bytes arrives; the flash "
                               "takes 50000"),
@@ -238,23 +239,26 @@ TEST_F(MenuLoaderE2E, FailureReportsEndTheUpdate) {
         Box box;
         const char* failWith;
         int exitCode;
-        std::string err;  // standard error, exactly
+        std::string err;  // standard error, exactly: the specified line and the one after it
         std::string out;  // a piece of standard output
     };
     const std::string errorLine = "ERROR: flash write failed at sector 3\r\n";
+    const std::string errorText = "Error \n" + FailureHintLine(ErrorBoxErrorText);
+    const std::string flashIds = "Flash's manufacturer and/or device ids dont match!\n" +
+                                 FailureHintLine(ErrorFlashIdMismatch);
+    const std::string flashReport =
+        "Error(s) during erasing, programming or transfering. Abort!\n\n" +
+        FailureHintLine(ErrorBoxFlashReport);
     const Case cases[] = {
-        {"error text during the encoded download", Box20, "error", 1, "Error \n", ""},
-        {"error text during the compressed download", Box42, "error", 1, "Error \n",
+        {"error text during the encoded download", Box20, "error", 1, errorText, ""},
+        {"error text during the compressed download", Box42, "error", 1, errorText,
          "Message from the box:  ("},
-        {"flash id text, encoded", Box20, "flash-id", 1,
-         "Flash's manufacturer and/or device ids dont match!\n", ""},
-        {"flash id text, compressed", Box46, "flash-id", 1,
-         "Flash's manufacturer and/or device ids dont match!\n", ""},
-        {"question mark", Box20, "?", 1,
-         "Error(s) during erasing, programming or transfering. Abort!\n\n", ""},
-        {"six colons", Box42, "colons", 1,
-         "Error(s) during erasing, programming or transfering. Abort!\n\n", ""},
-        {"stop during the encoded download", Box20, "stop", 1, "Fatal error  536870920\n\n", ""},
+        {"flash id text, encoded", Box20, "flash-id", 1, flashIds, ""},
+        {"flash id text, compressed", Box46, "flash-id", 1, flashIds, ""},
+        {"question mark", Box20, "?", 1, flashReport, ""},
+        {"six colons", Box42, "colons", 1, flashReport, ""},
+        {"stop during the encoded download", Box20, "stop", 1,
+         "Fatal error  536870920\n\n" + FailureHintLine(ErrorBoxStop), ""},
         {"stop is ignored by the compressed download", Box42, "stop", 0, "", OkLine},
         {"a single F is ignored", Box20, "F", 0, "", OkLine},
     };

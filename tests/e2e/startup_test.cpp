@@ -180,6 +180,11 @@ TEST_F(StartUpE2eTest, ArgumentsAfterTheImageNameAreIgnored) {
     const ProcessResult r = Run("update", {"missing.pad", "-p", "9", "-P", "-pp"});
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 1);
+    // One line names what was ignored, before anything else.
+    EXPECT_TRUE(r.err.starts_with("Ignored after the image name: -p 9 -P -pp\n")) << r.err;
+    const ProcessResult german = Run("aktualisieren", {"missing.pad", "-p", "2"});
+    EXPECT_TRUE(german.err.starts_with("Nach dem Dateinamen ignoriert: -p 2\n")) << german.err;
+    EXPECT_EQ(Run("update", {"missing.pad"}).err.find("Ignored"), std::string::npos);
     EXPECT_EQ(r.err.find("Invalid Port"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("invalid option"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("Bad Syntax"), std::string::npos) << r.err;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/support/boxsim_runner.h"
+#include "tests/support/hint_lines.h"
 #include "tests/support/pad_builder.h"
 #include "tests/support/run_process.h"
 
@@ -355,7 +356,9 @@ TEST_F(StreamingEndToEnd, BoxErrorTextEndsTheUpdate) {
                                    1,
                                    false});
         EXPECT_EQ(o.program.exitCode, 1) << o.Describe();
-        EXPECT_TRUE(o.program.err.ends_with("WaitFor error  536870919\n")) << o.Describe();
+        EXPECT_TRUE(o.program.err.ends_with("WaitFor error  536870919\n" +
+                                            FailureHintLine(ErrorBoxErrorText)))
+            << o.Describe();
         EXPECT_FALSE(Contains(o.program.out, "Download successfully finished")) << o.Describe();
         EXPECT_EQ(Contains(o.program.out, "Programming the flash memory..."),
                   std::string(at) == "end")

@@ -12,6 +12,7 @@
 #include "protocols/block_transfer.h"
 #include "serial/port.h"
 #include "tests/support/fake_port.h"
+#include "tests/support/hint_lines.h"
 #include "tests/support/pad_builder.h"
 #include "tests/support/reference_encoder.h"
 
@@ -442,7 +443,8 @@ TEST(ReportTransferFailureTest, MessagesByValue) {
         ReportTransferFailure(42, c.value);
         const std::string out = ::testing::internal::GetCapturedStdout();
         const std::string err = ::testing::internal::GetCapturedStderr();
-        EXPECT_EQ(err, c.expected) << "value " << c.value;
+        // The specified line, then the line that says what the value means.
+        EXPECT_EQ(err, c.expected + FailureHintLine(c.value)) << "value " << c.value;
         EXPECT_EQ(out, "");
         EXPECT_EQ(fake::Port().closes, 1);
     }

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "serial/port.h"
 #include "tests/support/fake_port.h"
+#include "tests/support/hint_lines.h"
 #include "tests/support/message_by_number.h"
 
 namespace {
@@ -282,7 +283,8 @@ TEST_F(Handshake, ErrorTextInsteadOfGrantedIsFatalWithoutLimit) {
             ::testing::internal::CaptureStdout();
             AccessBootloader(link_, settings_, version_);
         },
-        ::testing::ExitedWithCode(1), "^" + Literal(Text(13) + " 536870919\n") + "$");
+        ::testing::ExitedWithCode(1),
+        "^" + Literal(Text(13) + " 536870919\n" + FailureHintLine(ErrorBoxErrorText)) + "$");
 }
 
 TEST_F(Handshake, WithoutKeywordTheSynchronisationStillRuns) {
@@ -347,19 +349,20 @@ struct FatalCase {
 TEST_F(Handshake, KeywordAndSpeedFailuresEndTheProgram) {
     const FatalCase cases[] = {
         {"speed 9600 refused", 1, [] { fake::FailBaudChanges(1); },
-         [] { return Text(6) + " 31)\n"; }},
+         [] { return Text(6) + " 31)\n" + FailureHintLine(31); }},
         {"speed back refused", 1,
          [] { fake::SetResponder([](std::span<const uint8_t>) { fake::FailBaudChanges(1); }); },
-         [] { return Text(9) + " 31)\n"; }},
+         [] { return Text(9) + " 31)\n" + FailureHintLine(31); }},
         {"keyword send timed out", 0, [] { fake::LimitWrites(1, 600); },
-         [] { return Text(7) + " 2\n"; }},
+         [] { return Text(7) + " 2\n" + HintLine(KeywordHeldHint()); }},
         {"keyword write failed", 0, [] { fake::FailWrites(1117); },
-         [] { return Text(8) + " 1117\n"; }},
+         [] { return Text(8) + " 1117\n" + FailureHintLine(1117); }},
     };
     for (const FatalCase& c : cases) {
         fake::Reset();
         settings_.slowKeyword = c.slowKeyword;
         settings_.portNumber = 2;
+        SetReportedPort(2);  // as AccessBootloader does, for the expected lines
         Open(115200, 0);
         c.arrange();
         EXPECT_EXIT(AccessBootloader(link_, settings_, version_), ::testing::ExitedWithCode(1),
@@ -441,12 +444,15 @@ TEST_F(Handshake, AbortedReadReopensThePort) {
 
 TEST_F(Handshake, RetryFailuresEndTheProgram) {
     const FatalCase cases[] = {
-        {"aborted read, no retry left", 0, [] { retriesLeft = 0; }, [] { return Text(26) + "\n"; }},
-        {"re-opening refused", 0, [] { fake::FailOpens(16); }, [] { return Text(5) + " 16)\n"; }},
+        {"aborted read, no retry left", 0, [] { retriesLeft = 0; },
+         [] { return Text(26) + "\n" + FailureHintLine(ErrorOperationAborted); }},
+        {"re-opening refused", 0, [] { fake::FailOpens(16); },
+         [] { return Text(5) + " 16)\n" + HintLine(PortOpenHint(1, 16)); }},
     };
     for (const FatalCase& c : cases) {
         fake::Reset();
         retriesLeft = 15;
+        SetReportedPort(1);
         Open(115200, 0);
         c.arrange();
         fake::SetResponder(

@@ -18,6 +18,7 @@
 #include "protocols/procedures.h"
 #include "serial/port.h"
 #include "tests/support/fake_port.h"
+#include "tests/support/hint_lines.h"
 #include "tests/support/message_by_number.h"
 #include "tests/support/pad_builder.h"
 
@@ -278,7 +279,8 @@ TEST_P(FamilyMembers, LoadTheHyperBootloaderAndThenTheImage) {
     EXPECT_EQ(fake::Port().baudHistory, (std::vector<uint32_t>{38400, 115200}));
 
     EXPECT_EQ(out_, c.outputHead + Line(10) + Line(12) + Line(10) + MessageByNumber(11) + Line(10));
-    EXPECT_EQ(err_, "");
+    // A build with the stand-in says so before it sends it.
+    EXPECT_EQ(err_, StandInLine());
     EXPECT_FALSE(HyperPadExists());
     EXPECT_TRUE(fake::Port().open);
 }
@@ -337,7 +339,8 @@ TEST_F(HyperTest, ErrorTextInsteadOfTheWakeUpAnswerFailsWithMessage13) {
     box.answerBlank = [](int n) { return n < 3 ? nullptr : "ERROR: no memory\n"; };
     ASSERT_EQ(Run(DownloadLoader16), 1);
     EXPECT_EQ(box.blankTimes.size(), 3u);
-    EXPECT_EQ(err_, std::string(MessageByNumber(13)) + " 536870919\n");
+    EXPECT_EQ(err_, StandInLine() + MessageByNumber(13) + " 536870919\n" +
+                        FailureHintLine(ErrorBoxErrorText));
     EXPECT_FALSE(fake::Port().open);
     EXPECT_EQ(box.typeByte, -1);
     EXPECT_FALSE(HyperPadExists());  // the box had taken it
@@ -349,7 +352,8 @@ TEST_F(HyperTest, FailureBeforeTheBoxHasTheFileLeavesHyperPad) {
     ASSERT_EQ(Run(DownloadLoader15), 1);
     fake::SetResponder({});
     EXPECT_EQ(fake::WrittenText(), "2");
-    EXPECT_EQ(err_, std::string(MessageByNumber(13)) + " 536870919\n");
+    EXPECT_EQ(err_, std::string(MessageByNumber(13)) + " 536870919\n" +
+                        FailureHintLine(ErrorBoxErrorText));
     EXPECT_FALSE(fake::Port().open);
     ASSERT_TRUE(HyperPadExists());
     EXPECT_EQ(test::ReadFileBytes(dir_ + "/hyper.pad"), HyperPadFile(false));
@@ -360,7 +364,7 @@ TEST_F(HyperTest, FlashReportDuringHyperPadIsATransferFailure) {
     box.padReplyAfter = 100;
     box.padReply = "U";  // a lone "F" could still begin the flash text
     ASSERT_EQ(Run(DownloadLoader15), 1);
-    EXPECT_EQ(err_, Line(16) + "\n");
+    EXPECT_EQ(err_, StandInLine() + Line(16) + "\n" + FailureHintLine(ErrorBoxFlashReport));
     EXPECT_FALSE(fake::Port().open);
     EXPECT_TRUE(box.blankTimes.empty());
     EXPECT_TRUE(HyperPadExists());
@@ -372,7 +376,8 @@ TEST_F(HyperTest, MissingImageFailsAfterTheWakeUp) {
     ASSERT_EQ(Run(DownloadLoader16), 1);
     EXPECT_EQ(box.typeByte, 0);
     EXPECT_TRUE(box.imageGot.empty());
-    EXPECT_EQ(err_, std::string(MessageByNumber(18)) + " 2\n\n");  // the file is not there
+    // The file is not there.
+    EXPECT_EQ(err_, StandInLine() + MessageByNumber(18) + " 2\n\n" + FailureHintLine(ENOENT));
     EXPECT_FALSE(fake::Port().open);
 }
 

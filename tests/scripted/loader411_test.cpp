@@ -15,6 +15,7 @@
 #include "protocols/procedures.h"
 #include "serial/port.h"
 #include "tests/support/fake_port.h"
+#include "tests/support/hint_lines.h"
 #include "tests/support/message_by_number.h"
 #include "tests/support/pad_builder.h"
 
@@ -261,6 +262,7 @@ struct TransferFailure {
     const char* name;
     std::string reply;
     std::string error;
+    uint32_t value;  // the reason behind the line
 };
 
 class TransferFailures : public Loader411Test,
@@ -271,19 +273,19 @@ TEST_P(TransferFailures, AreReportedAndCloseThePort) {
     Loader411Box box(30000);
     box.imageReply = GetParam().reply;
     ASSERT_EQ(Run(30000, 0x0004000C), 1);
-    EXPECT_EQ(err_, GetParam().error);
+    EXPECT_EQ(err_, GetParam().error + FailureHintLine(GetParam().value));
     EXPECT_FALSE(fake::Port().open);
     EXPECT_LT(box.stream.size(), 14u + 30000u + 4u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Replies, TransferFailures,
-                         ::testing::Values(TransferFailure{"flash_report", "?", Line(16) + "\n"},
-                                           TransferFailure{"error_text", "ERROR: bad\n", Line(15)},
-                                           TransferFailure{
-                                               "id_mismatch",
-                                               "Flash's manufacturer and/or device ids dont match!",
-                                               Line(14)}),
-                         [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Replies, TransferFailures,
+    ::testing::Values(TransferFailure{"flash_report", "?", Line(16) + "\n", ErrorBoxFlashReport},
+                      TransferFailure{"error_text", "ERROR: bad\n", Line(15), ErrorBoxErrorText},
+                      TransferFailure{"id_mismatch",
+                                      "Flash's manufacturer and/or device ids dont match!",
+                                      Line(14), ErrorFlashIdMismatch}),
+    [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 TEST_F(Loader411Test, FileShorterThanItsLengthEndsAsFailureWithoutSum) {
     UseFile(test::RandomBytes(5000, 7));
@@ -307,7 +309,8 @@ TEST_F(Loader411Test, ErrorTextInsteadOfTheMenuFailsWithMessage13) {
     fake::BoxSends("\r\nERROR: locked\r\n");
     UseFile(test::RandomBytes(10, 8));
     ASSERT_EQ(Run(10, 0x0004000C), 1);
-    EXPECT_EQ(err_, std::string(MessageByNumber(13)) + " 536870919\n");
+    EXPECT_EQ(err_, std::string(MessageByNumber(13)) + " 536870919\n" +
+                        FailureHintLine(ErrorBoxErrorText));
     EXPECT_TRUE(fake::Written().empty());
     EXPECT_FALSE(fake::Port().open);
 }
@@ -317,7 +320,7 @@ TEST_F(Loader411Test, RefusedMenuEntryFailsWithMessage8) {
     Loader411Box box(10);
     fake::FailWrites(5, 1);
     ASSERT_EQ(Run(10, 0x0004000C), 1);
-    EXPECT_EQ(err_, std::string(MessageByNumber(8)) + " 5\n");
+    EXPECT_EQ(err_, std::string(MessageByNumber(8)) + " 5\n" + FailureHintLine(5));
     EXPECT_FALSE(fake::Port().open);
 }
 

@@ -12,6 +12,7 @@
 #include "protocols/procedures.h"
 #include "serial/errors.h"
 #include "tests/support/fake_port.h"
+#include "tests/support/hint_lines.h"
 #include "tests/support/pad_builder.h"
 #include "tests/support/reference_encoder.h"
 
@@ -276,14 +277,15 @@ TEST_F(FlashLoaderTest, EveryFailureClosesThePortOnce) {
     struct Case {
         const char* name;
         std::function<void(MenuBox&)> arrange;
-        std::string err;  // expected standard error
+        std::string err;  // expected standard error: the specified line
+        uint32_t value;   // the reason, whose line follows the specified one
     };
     const Case cases[] = {
         {"no menu prompt: the read fails", [](MenuBox&) { fake::FailReads(ErrorOperationAborted); },
-         "WaitFor error  995\n"},
-        {"the speed cannot be set", [](MenuBox&) { fake::FailBaudChanges(); }, ""},
+         "WaitFor error  995\n", ErrorOperationAborted},
+        {"the speed cannot be set", [](MenuBox&) { fake::FailBaudChanges(); }, "", 0},
         {"the entry cannot be sent", [](MenuBox&) { fake::FailWrites(31); },
-         "WriteFile error  31\n"},
+         "WriteFile error  31\n", 31},
         {"the box reports a flash error during the transfer",
          [](MenuBox& box) {
              box.onData = [](size_t size) {
@@ -292,7 +294,7 @@ TEST_F(FlashLoaderTest, EveryFailureClosesThePortOnce) {
                  }
              };
          },
-         "Error(s) during erasing, programming or transfering. Abort!\n\n"},
+         "Error(s) during erasing, programming or transfering. Abort!\n\n", ErrorBoxFlashReport},
         {"the box stops the transfer",
          [](MenuBox& box) {
              box.onData = [](size_t size) {
@@ -301,9 +303,9 @@ TEST_F(FlashLoaderTest, EveryFailureClosesThePortOnce) {
                  }
              };
          },
-         "Fatal error  536870920\n\n"},
+         "Fatal error  536870920\n\n", ErrorBoxStop},
         {"the box never finishes: its error text",
-         [](MenuBox& box) { box.finishedText = "ERROR: programming failed\n"; }, ""},
+         [](MenuBox& box) { box.finishedText = "ERROR: programming failed\n"; }, "", 0},
     };
     std::vector<uint8_t> payload = test::RandomBytes(50000, 3);
     const std::string path = WriteImage(test::MakePad(payload, 5, 2, 0x00020000));
@@ -315,7 +317,7 @@ TEST_F(FlashLoaderTest, EveryFailureClosesThePortOnce) {
         EXPECT_EQ(Run(DownloadLoader20, path, 50008, 0x00020000), 1);
         EXPECT_EQ(fake::Port().closes, 1);
         if (!c.err.empty()) {
-            EXPECT_EQ(err_, c.err);
+            EXPECT_EQ(err_, c.err + FailureHintLine(c.value));
         }
     }
 }

@@ -7,6 +7,7 @@
 #include "protocols/satellite.h"
 #include "serial/port.h"
 #include "tests/support/fake_port.h"
+#include "tests/support/hint_lines.h"
 
 namespace {
 
@@ -91,14 +92,16 @@ TEST_F(SatelliteRequestTest, FailuresCloseTheLink) {
         const char* box;
         int failBaud;
         int failWrite;
-        const char* err;
+        std::string err;  // the specified line and the line that follows it
         const char* out;
     };
     const Case cases[] = {
         {"box error text instead of the prompt", "ERROR: no tuner\n", 0, 0,
-         "WaitFor error  536870919\n", "\n\nERROR: no tuner\n\n\n"},
+         "WaitFor error  536870919\n" + FailureHintLine(ErrorBoxErrorText),
+         "\n\nERROR: no tuner\n\n\n"},
         {"speed change fails", "choice!:", 1, 0, "", ""},
-        {"answer cannot be sent", "choice!:", 0, 1, "WriteFile error  5\n", ""},
+        {"answer cannot be sent", "choice!:", 0, 1, "WriteFile error  5\n" + FailureHintLine(5),
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

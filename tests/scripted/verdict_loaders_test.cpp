@@ -11,6 +11,7 @@
 #include "protocols/verdict_lines.h"
 #include "serial/port.h"
 #include "tests/support/fake_port.h"
+#include "tests/support/hint_lines.h"
 #include "tests/support/message_by_number.h"
 #include "tests/support/pad_builder.h"
 
@@ -245,7 +246,7 @@ TEST_F(XmodemDownloadTest, TransferFailureStillWaitsForTheVerdictAndFailsWithout
     ASSERT_EQ(Run(), 1);
 
     EXPECT_FALSE(box.eot);
-    EXPECT_EQ(err_, "Error during write to COM\n");
+    EXPECT_EQ(err_, "Error during write to COM\n" + FailureHintLine(5));
     EXPECT_EQ(out_.find("EEEEE"), std::string::npos);
     const std::string tail = "Timeout\r\n" + SuccessLine + Done();
     ASSERT_GE(out_.size(), tail.size());
@@ -267,7 +268,7 @@ TEST_F(XmodemDownloadTest, ReadFailureWhileWaitingForTheVerdictFailsWithBanner) 
     ASSERT_EQ(Run(), 1);
 
     EXPECT_TRUE(box.eot);
-    EXPECT_EQ(err_, "Error during write to COM\n");
+    EXPECT_EQ(err_, "Error during write to COM\n" + FailureHintLine(ErrorOperationAborted));
     const std::string tail = Banner + Done();
     ASSERT_GE(out_.size(), tail.size());
     EXPECT_EQ(out_.substr(out_.size() - tail.size()), tail);
@@ -276,7 +277,8 @@ TEST_F(XmodemDownloadTest, ReadFailureWhileWaitingForTheVerdictFailsWithBanner) 
 TEST_F(XmodemDownloadTest, MissingPromptClosesThePortWithMessage13) {
     fake::BoxSends("\r\nERROR: no loader\r\n");
     ASSERT_EQ(Run(), 1);
-    EXPECT_EQ(err_, std::string(MessageByNumber(13)) + " 536870919\n");
+    EXPECT_EQ(err_, std::string(MessageByNumber(13)) + " 536870919\n" +
+                        FailureHintLine(ErrorBoxErrorText));
     EXPECT_FALSE(fake::Port().open);
     EXPECT_TRUE(fake::Written().empty());
 }

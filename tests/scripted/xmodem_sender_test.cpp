@@ -18,6 +18,7 @@
 #include "protocols/xmodem_sender.h"
 #include "serial/port.h"
 #include "tests/support/fake_port.h"
+#include "tests/support/hint_lines.h"
 #include "tests/support/message_by_number.h"
 #include "tests/support/pad_builder.h"
 
@@ -391,7 +392,7 @@ TEST_F(XmodemSenderTest, ReadFailureEndsTheTransferWithItsLine) {
     fake::FailReads(ErrorOperationAborted, 1);
     Receiver box;
     EXPECT_EQ(SendFile(WriteImage(content)), 1);
-    EXPECT_EQ(err_, "Error during read from COM1\n");
+    EXPECT_EQ(err_, "Error during read from COM1\n" + FailureHintLine(ErrorOperationAborted));
     EXPECT_EQ(out_, ClearLine);
     EXPECT_TRUE(box.frames.empty());
 }
@@ -402,7 +403,7 @@ TEST_F(XmodemSenderTest, WriteFailureEndsTheTransferWithItsLine) {
     fake::FailWrites(5, 1);
     Receiver box;
     EXPECT_EQ(SendFile(WriteImage(content)), 1);
-    EXPECT_EQ(err_, "Error during write to COM\n");
+    EXPECT_EQ(err_, "Error during write to COM\n" + FailureHintLine(5));
     EXPECT_EQ(out_, ClearLine);
 }
 
@@ -503,8 +504,9 @@ TEST_F(StreamingTest, BoxErrorInsteadOfPromptOrFinishedClosesTheLink) {
         fake::BoxSends(std::string(1, Nak), 100);
         Receiver box(c.replies);
         EXPECT_EQ(Download(path, 0x00180004, 0, 0), 1);
-        const std::string failure =
-            std::string(MessageByNumber(13)) + " " + std::to_string(ErrorBoxErrorText) + "\n";
+        const std::string failure = std::string(MessageByNumber(13)) + " " +
+                                    std::to_string(ErrorBoxErrorText) + "\n" +
+                                    FailureHintLine(ErrorBoxErrorText);
         ASSERT_GE(err_.size(), failure.size());
         EXPECT_EQ(err_.substr(err_.size() - failure.size()), failure);
         // Our lines come first; the wait shows the text of the box after them.

@@ -2,12 +2,14 @@
 // protocol tests (see fake_port.h).
 #include "tests/support/fake_port.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 
 #include "platform/clock.h"
 #include "platform/platform.h"
+#include "serial/output_drain.h"
 #include "serial/port.h"
 
 namespace {
@@ -36,6 +38,12 @@ struct FakeState {
     uint32_t lastEmptyReadAt = 0;
     uint32_t writeLimitBytes = 0;
     uint32_t writeCostMs = 0;
+    fake::OutputQueue outputQueue = fake::OutputQueue::Empty;
+    uint32_t outputRate = 0;  // bytes per second while Draining
+    uint32_t outputQueued = 0;
+    uint32_t outputQueuedAt = 0;  // the time at which outputQueued was right
+    uint32_t lastQueueLookAt = 0;
+    uint32_t queueLooksAtSameTime = 0;
     fake::PortRecord port;
 };
 
@@ -58,6 +66,24 @@ void AdvanceClock(uint32_t ms) {
 }
 
 constexpr SerialLink FakeHandle = 42;
+
+// Brings the output queue to the current time: what the line has taken since leaves it.
+void UpdateOutputQueue() {
+    auto& s = State();
+    if (s.outputQueue == fake::OutputQueue::Draining) {
+        const uint64_t gone = static_cast<uint64_t>(s.now - s.outputQueuedAt) * s.outputRate / 1000;
+        if (gone >= s.outputQueued) {
+            s.outputQueued = 0;
+            s.outputQueuedAt = s.now;
+        } else if (gone > 0) {
+            s.outputQueued -= static_cast<uint32_t>(gone);
+            // Keep the part of a byte already on its way.
+            s.outputQueuedAt += static_cast<uint32_t>(gone * 1000 / s.outputRate);
+        }
+    } else {
+        s.outputQueuedAt = s.now;
+    }
+}
 
 }  // namespace
 
@@ -131,6 +157,17 @@ void FailOpens(uint32_t error, int count) {
 }
 void FailBaudChanges(int count) {
     State().baudFailures = count;
+}
+
+void SetOutputQueue(OutputQueue queue, uint32_t bytesPerSecond) {
+    State().outputQueue = queue;
+    State().outputRate = bytesPerSecond;
+    State().outputQueued = 0;
+    State().outputQueuedAt = State().now;
+}
+uint32_t OutputQueued() {
+    UpdateOutputQueue();
+    return State().outputQueued;
 }
 
 const PortRecord& Port() {
@@ -256,6 +293,11 @@ int PortWrite(SerialLink, const uint8_t* data, uint32_t length, uint32_t& writte
     s.written.insert(s.written.end(), data, data + take);
     s.writeCalls.push_back(take);
     written = take;
+    const uint32_t start = s.now;
+    if (s.outputQueue == fake::OutputQueue::Draining || s.outputQueue == fake::OutputQueue::Held) {
+        UpdateOutputQueue();
+        s.outputQueued += take;
+    }
     if (cut)
         AdvanceClock(s.writeCostMs);
     if (s.responder && take > 0) {
@@ -265,6 +307,11 @@ int PortWrite(SerialLink, const uint8_t* data, uint32_t length, uint32_t& writte
     if (cut) {
         SetLastErrorValue(ErrorCounterTimeout);
         return 0;
+    }
+    // As on the real ports: on a link with a write limit, the bytes must leave within it.
+    if (s.port.writeMultiplierMs != 0 || s.port.writeConstantMs != 0) {
+        const uint32_t limitMs = s.port.writeMultiplierMs * length + s.port.writeConstantMs;
+        return AwaitOutputSent(FakeHandle, start, limitMs, s.port.baudRate, written);
     }
     return 1;
 }
@@ -302,6 +349,39 @@ void PortClearErrors(SerialLink) {
 void PortSetWriteLimits(SerialLink, uint32_t multiplierMs, uint32_t constantMs) {
     State().port.writeMultiplierMs = multiplierMs;
     State().port.writeConstantMs = constantMs;
+}
+
+int PortOutputQueued(SerialLink, uint32_t& bytes) {
+    auto& s = State();
+    ++s.port.outputQueueLooks;
+    // A wait for the queue that looks again and again without pausing would spin forever on the
+    // frozen clock.
+    if (s.lastQueueLookAt == s.now && s.port.outputQueueLooks > 1) {
+        if (++s.queueLooksAtSameTime > 1000u) {
+            std::fprintf(stderr, "fake port: endless looks at the output queue without waiting\n");
+            std::abort();
+        }
+    } else {
+        s.lastQueueLookAt = s.now;
+        s.queueLooksAtSameTime = 0;
+    }
+    if (s.outputQueue == fake::OutputQueue::Unknown) {
+        return 0;
+    }
+    UpdateOutputQueue();
+    bytes = s.outputQueued;
+    return 1;
+}
+
+void PortDiscardOutput(SerialLink) {
+    auto& s = State();
+    ++s.port.outputDiscards;
+    UpdateOutputQueue();
+    // The bytes still queued are the last ones written: they never reach the line.
+    const uint32_t lost =
+        std::min<uint32_t>(s.outputQueued, static_cast<uint32_t>(s.written.size()));
+    s.written.resize(s.written.size() - lost);
+    s.outputQueued = 0;
 }
 
 int PortFlush(SerialLink) {

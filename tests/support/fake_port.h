@@ -30,7 +30,8 @@ void BoxSends(std::span<const uint8_t> bytes, uint32_t delayMs = 0);
 // Bytes queued but not yet read by the program.
 size_t PendingFromBox();
 
-// Everything the program wrote, in order.
+// Everything the program wrote, in order; bytes that the port threw away from its output queue
+// never reached the line and are not in it.
 const std::vector<uint8_t>& Written();
 std::string WrittenText();
 void ClearWritten();
@@ -54,6 +55,18 @@ void FailOpens(uint32_t error, int count = 1);
 // ChangeBaudRate fails for the next `count` calls.
 void FailBaudChanges(int count = 1);
 
+// The port's output queue, which a write on a link with a write limit waits for. By default
+// it is always empty (written bytes are on the line at once).
+enum class OutputQueue {
+    Empty,     // nothing ever waits
+    Draining,  // written bytes leave at `bytesPerSecond`
+    Held,      // nothing leaves (RTS/CTS held back by a box that is off)
+    Unknown,   // the port cannot tell how much it holds
+};
+void SetOutputQueue(OutputQueue queue, uint32_t bytesPerSecond = 0);
+// Bytes the port holds now.
+uint32_t OutputQueued();
+
 // ---- What the program did to the port ------------------------------------------------------
 struct PortRecord {
     bool open = false;
@@ -68,6 +81,8 @@ struct PortRecord {
     uint32_t writeConstantMs = 0;
     int clearErrorCalls = 0;
     int flushCalls = 0;
+    int outputQueueLooks = 0;           // calls of PortOutputQueued
+    int outputDiscards = 0;             // calls of PortDiscardOutput
     std::vector<uint32_t> baudHistory;  // every speed the port was set to, in order
 };
 const PortRecord& Port();

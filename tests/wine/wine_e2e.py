@@ -6,6 +6,9 @@ Usage: wine_e2e.py BUILD_WINDOWS_DIR BOXSIM_BINARY [--smoke]
 COM1 of the Wine prefix is mapped (registry key HKLM\\Software\\Wine\\Ports) to a fixed symlink
 in a work directory; every scenario starts boxsim with --link on that symlink, runs
 `wine update.exe ...` against it and checks the exit code, the output and what the box received.
+COM2 is mapped to a path where no device exists, for the port that cannot be opened (Wine then
+refuses COM2 with "Invalid function", error 1; a COM port without any mapping gives error 2, but
+Wine gives the first free COM number to the host's own /dev/ttyS* devices).
 Prints one line per scenario and a closing "N passed, N failed" line; exit status 1 on failure.
 """
 import os
@@ -43,7 +46,8 @@ def sample_payload(length, seed=7):
 class Scenario:
     def __init__(self, name, image, args, box_args, expect_code=0, expect_out=(),
                  expect_err=(), compare_saved=True, program="update.exe", stdin=b"",
-                 setup=None, reject_out=(), gone=(), port_kept=False, interrupt_after=None):
+                 setup=None, reject_out=(), gone=(), port_kept=False, interrupt_after=None,
+                 forbid_err=()):
         self.name = name
         self.image = image
         self.args = args
@@ -67,6 +71,7 @@ class Scenario:
         # Sends SIGINT to the program (Wine turns it into Ctrl-C) once its standard output holds
         # this text.
         self.interrupt_after = interrupt_after
+        self.forbid_err = forbid_err
 
 
 def terminal_speed(path):
@@ -166,6 +171,9 @@ def run_scenario(s, build_dir, boxsim, work, link):
     for text in s.reject_out:
         if text in out:
             problems.append(f"standard output holds {text!r}")
+    for text in s.forbid_err:
+        if text in err:
+            problems.append(f"standard error has {text!r}")
     for name in s.gone:
         if os.path.lexists(os.path.join(work, name)):
             problems.append(f"{name} is still there")
@@ -207,6 +215,24 @@ def scenarios(smoke):
                              "Diese Programm unterstuetzt die folgenden Bootloader")),
         Scenario("start-up: -p 5", None, ["-p", "5", "x.pad"], None, expect_code=1,
                  expect_err=("Invalid Port: 5\n",)),
+        Scenario("port: COM2 does not exist; the line after message 5 says what to do",
+                 pad_image(sample_payload(1000), 0x14, 0x00180004), ["-p", "2", "{image}"],
+                 None, expect_code=1, compare_saved=False,
+                 expect_err=("Inititialization of COM-port failed (Error: ", ")\nPort 2 (COM2): ",
+                             ". No such COM port: Device Manager, \"Ports (COM & LPT)\", shows "
+                             "the adapter's port; give it one of the numbers COM1 to COM4.\n"),
+                 forbid_err=("..",)),
+        Scenario("port: the same in German under aktualisieren.exe",
+                 pad_image(sample_payload(1000), 0x14, 0x00180004), ["-p", "2", "{image}"],
+                 None, program="aktualisieren.exe", expect_code=1, compare_saved=False,
+                 expect_err=("Initialisierung der seriellen Schnittstelle fehlgeschlagen "
+                             "(Fehler: ", ")\nSchnittstelle 2 (COM2): ",
+                             ". Keine solche COM-Schnittstelle: ")),
+        Scenario("start-up: the arguments after the image name are named and ignored",
+                 pad_image(sample_payload(1000), 0x14, 0x00180004), ["{image}", "-p", "2"],
+                 None, expect_code=1, compare_saved=False,
+                 expect_err=("Ignored after the image name: -p 2\n",
+                             "Inititialization of COM-port failed (Error: ", "\nPort 1 (COM1): ")),
         Scenario("streaming: 24.4 box, hardware type 0x14",
                  pad_image(sample_payload(6000), 0x14, 0x00180004), ["-p", "1", "{image}"],
                  ["--version", "24.4", "--hw", "0x14"],
@@ -285,6 +311,9 @@ def main():
     link = os.path.join(work, "com1")
     subprocess.run(["wine", "reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM1", "/d", link,
                     "/f"], env=WINE_ENV, capture_output=True, check=True)
+    subprocess.run(["wine", "reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM2", "/d",
+                    os.path.join(work, "no-such-device"), "/f"], env=WINE_ENV, capture_output=True,
+                   check=True)
     subprocess.run(["wineserver", "-w"], env=WINE_ENV, capture_output=True)
     # One persistent server for all scenarios, with its own output kept out of the programs'.
     subprocess.Popen(["wineserver", "-p"], env=WINE_ENV, stdout=subprocess.DEVNULL,

@@ -1,0 +1,117 @@
+// Serial device facts on POSIX: errno values by kind, the USB serial devices under /dev by name,
+// and the group that owns a device.
+#include "platform/devices.h"
+
+#include <dirent.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "serial/errors.h"
+
+namespace {
+
+// The names in `directory` that begin with `prefix` (all names but "." and ".." for an empty
+// prefix), sorted, each with `shownAs` in front.
+void AddNames(const std::string& directory, const char* prefix, const std::string& shownAs,
+              std::vector<std::string>& names) {
+    DIR* dir = opendir(directory.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    std::vector<std::string> found;
+    const size_t prefixLength = std::strlen(prefix);
+    while (const dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
+            continue;
+        }
+        if (std::strncmp(name, prefix, prefixLength) == 0) {
+            found.push_back(shownAs + name);
+        }
+    }
+    closedir(dir);
+    std::sort(found.begin(), found.end());
+    names.insert(names.end(), found.begin(), found.end());
+}
+
+}  // namespace
+
+PortFailure ClassifyPortError(uint32_t value) {
+    switch (value) {
+        case ENOENT:
+            return PortFailure::Missing;
+        case EACCES:
+        case EPERM:
+            return PortFailure::NoPermission;
+        case EBUSY:
+            return PortFailure::Busy;
+        case ENOTTY:
+        case EISDIR:
+            return PortFailure::NotASerialPort;
+        case EIO:
+        case ENXIO:
+        case ENODEV:
+        case ErrorOperationAborted:
+            return PortFailure::DeviceGone;
+        default:
+            return PortFailure::Other;
+    }
+}
+
+bool PortsAreNamedByVariables() {
+    return true;
+}
+
+int ListSerialDevices(const char* deviceRoot, std::span<char> out) {
+    std::vector<std::string> names;
+    const std::string root = deviceRoot;
+    AddNames(root + "/serial/by-id", "", root + "/serial/by-id/", names);
+    AddNames(root, "ttyUSB", root + "/", names);
+    AddNames(root, "ttyACM", root + "/", names);
+    if (out.empty()) {
+        return static_cast<int>(names.size());
+    }
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : ", ") + name;
+    }
+    if (text.size() >= out.size()) {
+        // Cut short, with "..." where the rest would be, as far as there is room for it.
+        const size_t keep = out.size() > 4 ? out.size() - 4 : 0;
+        text.resize(keep);
+        text.append(std::min<size_t>(3, out.size() - 1 - keep), '.');
+    }
+    std::memcpy(out.data(), text.c_str(), text.size() + 1);
+    return static_cast<int>(names.size());
+}
+
+bool DeviceGroup(const char* path, std::span<char> name, bool& member) {
+    struct stat status {};
+    if (name.empty() || stat(path, &status) != 0) {
+        return false;
+    }
+    // getgrgid is enough here: the lookup is made once, just before the program ends.
+    const group* owner = getgrgid(status.st_gid);  // NOLINT(concurrency-mt-unsafe)
+    if (owner == nullptr || owner->gr_name == nullptr) {
+        return false;
+    }
+    std::snprintf(name.data(), name.size(), "%s", owner->gr_name);
+    member = getegid() == status.st_gid;
+    const int count = getgroups(0, nullptr);
+    if (count > 0) {
+        std::vector<gid_t> groups(static_cast<size_t>(count));
+        const int got = getgroups(count, groups.data());
+        for (int i = 0; i < got; ++i) {
+            member = member || groups[static_cast<size_t>(i)] == status.st_gid;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,212 @@
+// The lines after a failure line: the port and its device, the system's reason in words and
+// what to do, composed from the hint texts next to the message catalogue.
+#include "protocols/failure_report.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+#include "platform/devices.h"
+#include "platform/platform.h"
+#include "serial/errors.h"
+#include "serial/port.h"
+
+namespace {
+
+int reportedPort = 1;
+
+// The line being composed; a line longer than this is cut short.
+std::array<char, 2048> line{};
+std::size_t used = 0;
+
+void Start() {
+    used = 0;
+    line[0] = '\0';
+}
+
+void Append(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+void Append(const char* format, ...) {
+    if (used + 1 >= line.size()) {
+        return;
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    const int n = std::vsnprintf(line.data() + used, line.size() - used, format, arguments);
+    va_end(arguments);
+    if (n > 0) {
+        used = std::min(used + static_cast<std::size_t>(n), line.size() - 1);
+    }
+}
+
+// "Port 1 (/dev/ttyUSB0)": the port and the device it stands for.
+void AppendPort(int portNumber) {
+    const char* device = PortDeviceName(portNumber);
+    Append(hintText(Hint::PortDevice), portNumber, device != nullptr ? device : "?");
+}
+
+// The name of the environment variable that names port n on POSIX.
+std::array<char, 8> VariableName(int portNumber) {
+    std::array<char, 8> name{};
+    std::snprintf(name.data(), name.size(), "COM%d", portNumber);
+    return name;
+}
+
+// Where to point COMn: the serial devices present, or a note that there are none.
+void AppendDeviceAdvice(Hint advice, int portNumber, const char* deviceRoot) {
+    std::array<char, 1024> devices{};
+    const char* list = devices.data();
+    if (ListSerialDevices(deviceRoot, devices) == 0) {
+        list = hintText(Hint::DevicesNone);
+    }
+    Append(" ");
+    Append(hintText(advice), VariableName(portNumber).data(), list);
+}
+
+void AppendPermissionAdvice(int portNumber) {
+    const char* device = PortDeviceName(portNumber);
+    std::array<char, 256> group{};
+    bool member = false;
+    Append(" ");
+    if (device == nullptr || !DeviceGroup(device, group, member)) {
+        Append(hintText(Hint::OpenNoPermission), device != nullptr ? device : "?");
+    } else if (member) {
+        Append(hintText(Hint::OpenNoPermissionMember), group.data(), device);
+    } else {
+        Append(hintText(Hint::OpenNoPermissionJoin), group.data(), group.data());
+    }
+}
+
+// The system's words for `error`, then `after`. Windows' texts end in a full stop, POSIX's do
+// not: the one that `after` brings is the only one.
+void AppendWords(uint32_t error, const char* after) {
+    const char* words = SystemErrorText(error);
+    std::size_t length = std::strlen(words);
+    while (length > 0 && words[length - 1] == '.') {
+        --length;
+    }
+    Append("%.*s%s", static_cast<int>(length), words, after);
+}
+
+bool IsOwnValue(uint32_t error) {
+    return error >= ErrorBadPort && error <= ErrorBoxStop;
+}
+
+}  // namespace
+
+void SetReportedPort(int portNumber) {
+    reportedPort = portNumber;
+}
+
+const char* PortOpenHint(int portNumber, uint32_t error, const char* deviceRoot) {
+    if (IsOwnValue(error)) {
+        return FailureHint(error);
+    }
+    Start();
+    AppendPort(portNumber);
+    const bool words = SystemKnowsError(error);
+    if (words) {
+        Append(": ");
+        AppendWords(error, ".");
+    } else {
+        Append(":");
+    }
+    const std::size_t before = used;
+    const PortFailure failure = ClassifyPortError(error);
+    switch (failure) {
+        case PortFailure::Missing:
+        case PortFailure::DeviceGone:
+        case PortFailure::NotASerialPort:
+            if (!PortsAreNamedByVariables()) {
+                // A COM port name that leads to no serial port: there is no such port.
+                Append(" %s", hintText(Hint::OpenMissingPort));
+            } else if (failure == PortFailure::NotASerialPort) {
+                AppendDeviceAdvice(Hint::OpenNotASerialPort, portNumber, deviceRoot);
+            } else {
+                const char* variable = std::getenv(VariableName(portNumber).data());
+                const bool set = variable != nullptr && *variable != '\0';
+                AppendDeviceAdvice(
+                    set ? Hint::OpenMissingVariableSet : Hint::OpenMissingVariableUnset, portNumber,
+                    deviceRoot);
+            }
+            break;
+        case PortFailure::NoPermission:
+            AppendPermissionAdvice(portNumber);
+            break;
+        case PortFailure::Busy:
+            Append(" %s", hintText(Hint::OpenBusy));
+            break;
+        default:
+            break;
+    }
+    if (!words && used == before) {
+        return nullptr;  // neither the system's words nor advice: no line
+    }
+    return line.data();
+}
+
+const char* FailureHint(uint32_t error) {
+    Start();
+    if (IsOwnValue(error)) {
+        const auto own = static_cast<Hint>(static_cast<int>(Hint::OwnBadPort) +
+                                           static_cast<int>(error - ErrorBadPort));
+        Append("0x%08X: %s", error, hintText(own));
+        return line.data();
+    }
+    const bool words = SystemKnowsError(error);
+    // Only the failures that can come from the port itself name it; a value such as "no such
+    // file" or "permission denied" during the run may as well come from the image file.
+    std::optional<Hint> meaning;
+    if (error == ErrorCounterTimeout) {
+        meaning = Hint::RunWriteLimit;
+    } else if (ClassifyPortError(error) == PortFailure::DeviceGone) {
+        meaning = Hint::RunDeviceGone;
+    } else if (ClassifyPortError(error) == PortFailure::Refused) {
+        meaning = Hint::RunRefused;
+    }
+    if (meaning) {
+        AppendPort(reportedPort);
+        Append(": ");
+        if (words) {
+            AppendWords(error, "; ");
+        }
+        Append("%s", hintText(*meaning));
+        return line.data();
+    }
+    if (words) {
+        AppendWords(error, ".");
+        return line.data();
+    }
+    return nullptr;
+}
+
+const char* KeywordHeldHint() {
+    Start();
+    AppendPort(reportedPort);
+    Append(": %s", hintText(Hint::KeywordHeld));
+    return line.data();
+}
+
+void PrintHint(const char* hint) {
+    if (hint != nullptr && *hint != '\0') {
+        std::fprintf(stderr, "%s\n", hint);
+    }
+}
+
+void ReportFailure(const char* format, Message message, uint32_t error) {
+    const uint32_t kept = GetLastErrorValue();
+    std::fprintf(stderr, format, messageText(message), static_cast<int>(error));
+    PrintHint(FailureHint(error));
+    SetLastErrorValue(kept);
+}
+
+void ReportPortOpenFailure(int portNumber, uint32_t error) {
+    const uint32_t kept = GetLastErrorValue();
+    std::fprintf(stderr, "%s %i)\n", messageText(Message::PortInitFailed), static_cast<int>(error));
+    PrintHint(PortOpenHint(portNumber, error));
+    SetLastErrorValue(kept);
+}

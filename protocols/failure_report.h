@@ -1,0 +1,40 @@
+// The lines that follow a failure line and say what the failure means and what to do.
+//
+// Every failure line of the program stays exactly as it is. On standard error one more line
+// follows it, in the session's language, when there is something to say: the port and its
+// device, the system's reason in words and a hint for the common cases (a port that cannot be
+// opened, a device that went away, a write limit that expired), or the meaning of one of the
+// program's own error values. There is never an empty line: a value without words of the
+// system's or the program's own gets no line.
+#pragma once
+
+#include <cstdint>
+
+#include "frontend/messages.h"
+
+// The port of the session, named in the lines about a failure during the run (1 until set).
+void SetReportedPort(int portNumber);
+
+// The line for port `portNumber` that could not be opened with `error`, without its line end,
+// or nullptr when there is nothing to say. The serial devices present are looked up under
+// `deviceRoot` by name. The text stays valid until the next call of these functions.
+[[nodiscard]] const char* PortOpenHint(int portNumber, uint32_t error,
+                                       const char* deviceRoot = "/dev");
+
+// The line for a failure during the run whose reason is `error`, or nullptr.
+[[nodiscard]] const char* FailureHint(uint32_t error);
+
+// The line after message 7: the access keyword did not go out within its second.
+[[nodiscard]] const char* KeywordHeldHint();
+
+// Prints `hint` and a line end on standard error; nothing for nullptr.
+void PrintHint(const char* hint);
+
+// Prints the failure line `format` (a catalogue format with %s and %i, for example "%s %i\n")
+// with the message text and `error` on standard error, then the line for `error`. The
+// last-error value stays as it was.
+void ReportFailure(const char* format, Message message, uint32_t error);
+
+// The same for a port that could not be opened ("%s %i)\n" with message 5): the line after it
+// names the device of `portNumber` and what to do about it.
+void ReportPortOpenFailure(int portNumber, uint32_t error);
