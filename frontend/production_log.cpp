@@ -45,6 +45,15 @@ struct LogState {
     const char* family = nullptr;
 };
 
+// The system's words for `error` without the full stop that Windows' texts end with.
+std::string Reason(uint32_t error) {
+    std::string words = SystemErrorText(error);
+    while (!words.empty() && (words.back() == '.' || words.back() == ' ')) {
+        words.pop_back();
+    }
+    return words;
+}
+
 LogState& State() {
     static LogState state;
     return state;
@@ -128,7 +137,7 @@ void WriteRecord(LogRecord& record) {
     const std::string line = FormatLogRecord(record);
     if (state.file.Append(line.data(), static_cast<uint32_t>(line.size())) == 0) {
         std::fprintf(stderr, WriteFailedText[language == 1 ? 1 : 0], state.name,
-                     SystemErrorText(GetLastErrorValue()));
+                     Reason(GetLastErrorValue()).c_str());
     }
 }
 
@@ -250,7 +259,7 @@ void StartProductionLog(const SessionSettings& settings) {
     state.name = name;
     if (state.file.Open(name) == 0) {
         std::fprintf(stderr, OpenFailedText[language == 1 ? 1 : 0], name,
-                     SystemErrorText(GetLastErrorValue()));
+                     Reason(GetLastErrorValue()).c_str());
         std::fflush(stderr);
         return;
     }
