@@ -385,10 +385,15 @@ int PrintLogTable(std::FILE* input, std::FILE* out, std::FILE* errors, bool colo
             if (message != nullptr && message->kind == JsonValue::Kind::Number) {
                 row.failure = "message " + message->text + ": ";
             }
-            if (const std::string text = Cell(object, "message_text"); text != "-") {
+            if (std::string text = Cell(object, "message_text"); text != "-") {
+                // The catalogue's texts end in a blank that separates them from a value.
+                while (!text.empty() && text.back() == ' ') {
+                    text.pop_back();
+                }
                 row.failure += text;
             }
-            if (const std::string value = Cell(object, "error"); value != "-") {
+            // 0: the failure line carries no value.
+            if (const std::string value = Cell(object, "error"); value != "-" && value != "0") {
                 row.failure += (row.failure.empty() ? "error " : " (error ") + value +
                                (row.failure.empty() ? "" : ")");
             }
