@@ -171,34 +171,25 @@ void AppendJsonString(std::string& out, const char* text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     while (*p != 0) {
         const unsigned char c = *p;
+        // A byte that is not part of valid UTF-8 (a file name in another encoding) goes out as
+        // the code point of the same value, so that the line stays valid JSON and nothing is
+        // dropped; so do the control characters without a short escape.
+        const std::size_t sequence = c >= 0x80 ? Utf8SequenceLength(p) : 1;
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-            ++p;
         } else if (c == '\n') {
             out += "\\n";
-            ++p;
         } else if (c == '\r') {
             out += "\\r";
-            ++p;
         } else if (c == '\t') {
             out += "\\t";
-            ++p;
-        } else if (c < 0x20 || c == 0x7F) {
+        } else if (c < 0x20 || c == 0x7F || sequence == 0) {
             AppendNumber(out, "\\u%04x", static_cast<unsigned>(c));
-            ++p;
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++p;
-        } else if (const std::size_t n = Utf8SequenceLength(p); n > 0) {
-            out.append(reinterpret_cast<const char*>(p), n);
-            p += n;
         } else {
-            // Not UTF-8 (a file name in another encoding): the byte as the code point of the
-            // same value, so that the line stays valid JSON and nothing is dropped.
-            AppendNumber(out, "\\u%04x", static_cast<unsigned>(c));
-            ++p;
+            out.append(reinterpret_cast<const char*>(p), sequence);
         }
+        p += sequence == 0 ? 1 : sequence;
     }
     out += '"';
 }

@@ -333,4 +333,51 @@ TEST_F(ProductionLogE2E, RunsThatEndBeforeABox) {
     }
 }
 
+// padtool log as a program: the table on standard output, malformed lines named on standard
+// error with exit status 1, a log that cannot be read and a missing operand refused.
+TEST_F(ProductionLogE2E, PadtoolLogShowsTheTableAndNamesMalformedLines) {
+    const std::string good = dir_ + "/good.log";
+    const std::string bad = dir_ + "/bad.log";
+    const std::string ok =
+        R"({"start":"2026-12-09T01:00:00+01:00","port":1,"result":"ok","bytes_sent":100})"
+        "\n";
+    const std::string failed =
+        R"({"start":"2026-12-09T01:01:00+01:00","port":2,"result":"failed","message":5,)"
+        R"("message_text":"Inititialization of COM-port failed (Error: ","error":16,)"
+        R"("exit_code":1})"
+        "\n";
+    ASSERT_TRUE(test::WriteFileBytes(good, std::vector<uint8_t>(ok.begin(), ok.end())));
+    const std::string mixed = ok + failed + "{\"port\":3,\n";
+    ASSERT_TRUE(test::WriteFileBytes(bad, std::vector<uint8_t>(mixed.begin(), mixed.end())));
+
+    const struct {
+        std::vector<std::string> operands;
+        int exitCode;
+        std::vector<std::string> out;
+        std::string err;
+    } cases[] = {
+        {{good}, 0, {"1 box: ok 1", "malformed lines: 0"}, ""},
+        {{bad},
+         1,
+         {"2 boxes: failed 1, ok 1", "malformed lines: 1", "!! 2026-12-09T01:01:00+01:00",
+          "message 5: Inititialization of COM-port failed (Error: (error 16), exit code 1"},
+         "padtool: line 3: "},
+        {{dir_ + "/missing.log"}, 1, {}, "padtool: " + dir_ + "/missing.log: No such file"},
+        {{}, 2, {}, "padtool: log needs at least one FILE"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{PADTOOL_BINARY, "log"};
+        argv.insert(argv.end(), c.operands.begin(), c.operands.end());
+        const ProcessResult result = RunProcess(argv);
+        SCOPED_TRACE(result.out + result.err);
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        for (const std::string& text : c.out) {
+            EXPECT_NE(result.out.find(text), std::string::npos) << text;
+        }
+        EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << c.err;
+        // Standard output is no terminal here: no colour.
+        EXPECT_EQ(result.out.find('\033'), std::string::npos);
+    }
+}
+
 }  // namespace
