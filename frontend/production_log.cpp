@@ -35,6 +35,7 @@ struct LogState {
     // The image, checked once per run.
     std::optional<unsigned long long> imageSize;
     std::optional<std::string> imageSha256;
+    bool imageHashed = false;  // tried once per run, whether it worked or not
     std::optional<uint8_t> hardwareType;
     std::optional<uint32_t> softwareId;
     // The current box.
@@ -116,6 +117,24 @@ std::size_t Utf8SequenceLength(const unsigned char* p) {
     return 0;
 }
 
+// The image file's size and digest, once per run (the image is read once per run as well).
+void HashImage() {
+    LogState& state = State();
+    const SessionSettings& settings = *state.settings;
+    if (state.imageHashed || settings.satelliteUpdate == 1 || settings.imageName == nullptr) {
+        return;
+    }
+    state.imageHashed = true;
+    Sha256Digest digest{};
+    uint64_t size = 0;
+    const uint32_t kept = GetLastErrorValue();
+    if (Sha256OfFile(settings.imageName, digest, size) == 1) {
+        state.imageSize = size;
+        state.imageSha256 = Sha256ToHex(digest).data();
+    }
+    SetLastErrorValue(kept);
+}
+
 void WriteRecord(LogRecord& record) {
     LogState& state = State();
     state.pending = false;
@@ -126,6 +145,8 @@ void WriteRecord(LogRecord& record) {
     record.port = settings.portNumber;
     record.device = PortDeviceName(settings.portNumber);
     record.image = settings.satelliteUpdate == 1 ? nullptr : settings.imageName;
+    // An image that failed its check is named by its digest all the same, when it can be read.
+    HashImage();
     record.imageSize = state.imageSize;
     record.imageSha256 = state.imageSha256;
     record.hardwareType = state.hardwareType;
@@ -263,17 +284,9 @@ void LogImageChecked() {
     if (!state.file.IsOpen()) {
         return;
     }
-    const SessionSettings& settings = *state.settings;
-    state.hardwareType = settings.hardwareType;
-    state.softwareId = settings.softwareId;
-    Sha256Digest digest{};
-    uint64_t size = 0;
-    const uint32_t kept = GetLastErrorValue();
-    if (Sha256OfFile(settings.imageName, digest, size) == 1) {
-        state.imageSize = size;
-        state.imageSha256 = Sha256ToHex(digest).data();
-    }
-    SetLastErrorValue(kept);
+    state.hardwareType = state.settings->hardwareType;
+    state.softwareId = state.settings->softwareId;
+    HashImage();
 }
 
 void LogNextBox() {

@@ -321,6 +321,19 @@ TEST_F(ProductionLogE2E, RunsThatEndBeforeABox) {
     EXPECT_EQ(Text(records[0], "image_sha256"), "null");
     EXPECT_EQ(Text(records[0], "loader_version"), "null");
 
+    // An image that is there but not sound: named by its digest, its ids unknown.
+    std::vector<uint8_t> bytes = test::MakePad(test::RandomBytes(3000, 4), 5, 0x14, Id244);
+    bytes.back() ^= 0x01;  // the checksum no longer fits
+    const std::string unsound = dir_ + "/unsound.pad";
+    ASSERT_TRUE(test::WriteFileBytes(unsound, bytes));
+    EXPECT_EQ(RunProcess({UPDATE_BINARY, unsound}, "", 30000, {"UPDATE_LOG=" + log_}).exitCode, 1);
+    const std::vector<FlatObject> both = Records(log_);
+    ASSERT_EQ(both.size(), 2u) << ReadText(log_);
+    EXPECT_EQ(Text(both[1], "message"), "3");
+    EXPECT_EQ(Text(both[1], "image_sha256"), Sha256Sum(unsound));
+    EXPECT_EQ(Number(both[1], "image_size"), static_cast<double>(bytes.size()));
+    EXPECT_EQ(Text(both[1], "hardware_type"), "null");
+
     const std::string other = dir_ + "/other.log";
     for (const std::vector<std::string>& argv :
          {std::vector<std::string>{UPDATE_BINARY, "-q", missing},
