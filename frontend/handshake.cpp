@@ -88,6 +88,7 @@ void SendKeyword(SerialLink link, const SessionSettings& settings) {
         settings.legacyPath == 1 ? settings.loaderKeyword : settings.accessKeyword;
     if (SendTimed(link, keyword, settings.syncMode != 0 ? NoTimeLimit : SendLimitMs) == 0) {
         if (GetLastErrorValue() == ErrorTimeout) {
+            NoteFailure(Message::CannotConnectToBootloader, ErrorTimeout);
             std::fprintf(stderr, "%s %i\n", messageText(Message::CannotConnectToBootloader),
                          settings.portNumber);
             PrintHint(KeywordHeldHint());
@@ -341,6 +342,7 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
             // The device went away during the read (an adapter pulled, a hang-up): open the
             // port afresh.
             if (retriesLeft == 0) {
+                NoteFailure(Message::BootloaderAccessFailed, error);
                 std::fprintf(stderr, "%s\n", messageText(Message::BootloaderAccessFailed));
                 PrintHint(FailureHint(error));
                 CloseAndExit(link);
@@ -356,6 +358,7 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
             --retriesLeft;
         } else if (error == ErrorTimeout) {
             if (retriesLeft == 0) {
+                NoteFailure(Message::BootloaderAccessFailed, error);
                 std::fprintf(stderr, "%s\n", messageText(Message::TimeOut));
                 std::fprintf(stderr, "%s\n", messageText(Message::BootloaderAccessFailed));
                 CloseAndExit(link);

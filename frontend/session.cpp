@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "frontend/messages.h"
+#include "frontend/production_log.h"
 #include "frontend/startup.h"
 #include "frontend/tables.h"
 #include "image/pad_image.h"
@@ -72,6 +73,7 @@ void CheckImage(SessionSettings& settings) {
     const uint32_t length =
         ReadPadImage(settings.imageName, settings.hardwareType, settings.softwareId, reading);
     if (length == 0) {
+        NoteFailure(Message::FailedAbort, GetLastErrorValue());
         std::printf("%s\n", messageText(Message::FailedAbort));
         ExitProgram(1);
     }
@@ -84,6 +86,7 @@ void ApplyImageRules(SessionSettings& settings) {
     const uint8_t hardware = settings.hardwareType;
     const uint32_t id = settings.softwareId;
     if (hardware == 3) {
+        NoteFailure(Message::ParallelPortImage, 0);
         std::printf("%s\n", messageText(Message::ParallelPortImage));
         ExitProgram(1);
     }
@@ -145,6 +148,7 @@ void CheckIds(SerialLink link, SessionSettings& settings, LoaderVersion version)
                 settings.softwareId, boxId);
     // The program ends next; whether the release left the link open no longer matters.
     (void)ReleaseBox(link, settings.grantedHandshake);
+    NoteFailure(Message::WrongHardwareIds, 0);  // the cause, whatever the release said
     ExitProgram(1);
 }
 
@@ -173,10 +177,12 @@ void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char*
     if (settings.legacyPath == 1) {
         // The legacy loaders are not asked for a version here: the legacy download reads the
         // loader's software id and checks the image against it itself.
+        LogFamily("LegacyDownload");
         if (LegacyDownload(link, settings.imageName, settings.patchImage) != 0) {
             ExitProgram(1);
         }
     } else {
+        LogLoaderVersion(version);
         CheckIds(link, settings, version);
 
         PrintBootloaderVersion(version);
@@ -189,18 +195,21 @@ void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char*
         }
 
         if (settings.satelliteUpdate == 1) {
+            LogFamily("RequestSatelliteUpdate");
             ExitProgram(RequestSatelliteUpdate(link, satelliteAnswer) == 0 ? 0 : 1);
         }
 
         const std::size_t row =
             LookUpLoader(version, settings.hardwareType, settings.softwareId, settings.patchImage);
         const BootloaderRow& loader = BootloaderTable[row];
+        LogFamily(DownloadProcedureName(loader.procedure));
         if (loader.procedure == nullptr) {
             std::fprintf(stderr, "%s %i.%i\n", messageText(Message::VersionNotSupported),
                          version.major, version.minor);
             if (ReleaseBox(link, settings.grantedHandshake) == 0) {
                 CloseSerialLink(link);
             }
+            NoteFailure(Message::VersionNotSupported, 0);
             ExitProgram(1);
         }
         if (loader.procedure(link, settings.imageName, settings.imageLength, settings.softwareId,
@@ -242,8 +251,11 @@ void UpdateSession(SessionSettings& settings) {
         satelliteAnswer = SatelliteAnswerOrExit(settings.imageName);
         settings.hardwareType = SatelliteHardwareType;
         settings.softwareId = SatelliteSoftwareId;
-    } else {
+    }
+    StartProductionLog(settings);
+    if (settings.satelliteUpdate != 1) {
         CheckImage(settings);
+        LogImageChecked();
     }
     ApplyImageRules(settings);
 
@@ -252,6 +264,7 @@ void UpdateSession(SessionSettings& settings) {
     LoaderVersion version;
     for (;;) {
         UpdateOneBox(settings, version, satelliteAnswer);
+        WriteBoxRecord(0);
         if (settings.loopMode != 1) {
             ExitProgram(0);
         }
@@ -260,6 +273,7 @@ void UpdateSession(SessionSettings& settings) {
         if (ReadConsoleChar() == 'n') {
             ExitProgram(0);
         }
+        LogNextBox();
     }
 }
 

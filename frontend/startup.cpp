@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "frontend/messages.h"
+#include "frontend/production_log.h"
 #include "frontend/settings.h"
 #include "platform/platform.h"
 
@@ -204,6 +205,7 @@ void PrintUsage(int usageLanguage, int usageServiceMode) {
 }
 
 void ExitProgram(int code) {
+    WriteBoxRecord(code);
     if (code > 0 && serviceMode == 1) {
         // The technician's console window would close at once: keep the failure visible
         // until ENTER is pressed.

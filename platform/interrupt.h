@@ -33,6 +33,10 @@ void AddInterruptCleanup(InterruptAction cleanup);
 // ending by it; otherwise returns at once. Every wait calls it when it wakes.
 void CheckInterrupt();
 
+// The exit code with which the recorded interrupt ends the program: 128 + the signal on POSIX
+// (as a shell shows it), 1 on Windows.
+[[nodiscard]] int InterruptExitCode();
+
 // The notice, the clean-ups, and the end of the program by the recorded interrupt.
 [[noreturn]] void EndByInterrupt();
 

@@ -199,6 +199,7 @@ void PrintHint(const char* hint) {
 
 void ReportFailure(const char* format, Message message, uint32_t error) {
     const uint32_t kept = GetLastErrorValue();
+    NoteFailure(message, error);
     std::fprintf(stderr, format, messageText(message), static_cast<int>(error));
     PrintHint(FailureHint(error));
     SetLastErrorValue(kept);
@@ -206,6 +207,7 @@ void ReportFailure(const char* format, Message message, uint32_t error) {
 
 void ReportPortOpenFailure(int portNumber, uint32_t error) {
     const uint32_t kept = GetLastErrorValue();
+    NoteFailure(Message::PortInitFailed, error);
     std::fprintf(stderr, "%s %i)\n", messageText(Message::PortInitFailed), static_cast<int>(error));
     PrintHint(PortOpenHint(portNumber, error));
     SetLastErrorValue(kept);

@@ -104,6 +104,7 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
     if (WriteHyperPad(family.padTag) == 0) {
         // Every member says so (the 1.4 too), and names the file and the system's reason.
         const uint32_t reason = GetLastErrorValue();
+        NoteFailure(Message::CannotCreateHyperFile, reason);
         std::fprintf(stderr, "%s\n", messageText(Message::CannotCreateHyperFile));
         std::fprintf(stderr, "%s: %s\n", HyperPadName, SystemErrorText(reason));
         leaveMenu = true;

@@ -162,13 +162,16 @@ int CheckImageType(char letter, const uint8_t* payload, uint32_t payloadLength) 
     const bool serviceOnly = state == LegacyState::R || state == LegacyState::B ||
                              state == LegacyState::C || state == LegacyState::S;
     if (state == LegacyState::None || (serviceOnly && serviceMode == 0)) {
+        NoteFailure(Message::WrongImageParameter, 0);
         std::printf("%s\n", messageText(Message::WrongImageParameter));
         return 0;
     }
     if (!met) {
         if (state == LegacyState::A) {
+            NoteFailure(Message::InvalidFlashApplication, 0);
             std::printf("%s\n", messageText(Message::InvalidFlashApplication));
         } else if (state == LegacyState::F) {
+            NoteFailure(Message::InvalidFactorySettings, 0);
             std::printf("%s\n", messageText(Message::InvalidFactorySettings));
         }
         return 0;

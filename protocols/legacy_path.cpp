@@ -10,6 +10,7 @@
 #include "frontend/messages.h"
 #include "frontend/settings.h"
 #include "image/pad_image.h"
+#include "platform/platform.h"
 #include "protocols/legacy_image.h"
 #include "protocols/legacy_transfer.h"
 #include "protocols/time_limits.h"
@@ -122,6 +123,7 @@ int LegacyDownload(SerialLink link, const char* imageName, int patchImage) {
     // The block is released by the owner on every way out.
     LegacyImage image;
     if (LoadLegacyImage(imageName, image) != 1) {
+        NoteFailure(Message::ErrorReadingFile, GetLastErrorValue());
         std::printf("%s\n", messageText(Message::ErrorReadingFile));
         return 1;
     }
@@ -135,18 +137,21 @@ int LegacyDownload(SerialLink link, const char* imageName, int patchImage) {
         reached = AccessLegacyLoader(link, boxSoftwareId);
     }
     if (!reached) {
+        NoteFailure(Message::ErrorGettingVersion, GetLastErrorValue());
         std::printf("%s\n", messageText(Message::ErrorGettingVersion));
         return 1;
     }
 
     const bool bootImage = LegacyImageState == LegacyState::B || LegacyImageState == LegacyState::C;
     if (!bootImage && patchImage != 1 && boxSoftwareId != image.softwareId) {
+        NoteFailure(Message::WrongHardwareIds, 0);
         std::printf("%s (0x%8.8x)\n", messageText(Message::WrongHardwareIds), image.softwareId);
         return 1;
     }
 
     const LegacyLoaderRow* row = FindLoaderRow(boxSoftwareId);
     if (row == nullptr) {
+        NoteFailure(Message::VersionNotSupported, 0);
         std::fflush(stdout);
         std::fprintf(stderr, "%s %lx\n", messageText(Message::VersionNotSupported),
                      static_cast<unsigned long>(boxSoftwareId));
@@ -158,6 +163,7 @@ int LegacyDownload(SerialLink link, const char* imageName, int patchImage) {
 
     if (row->transfer(link, image.payload.get(), image.payloadCapacity, image.payloadLength,
                       row->compressFrom) != 0) {
+        NoteFailure(Message::ErrorUpdatingImage, GetLastErrorValue());
         std::printf("%s\n", messageText(Message::ErrorUpdatingImage));
         return 1;
     }

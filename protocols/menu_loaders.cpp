@@ -74,6 +74,7 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
     // The payload length; an image length below 8 wraps around and is refused here.
     const uint32_t payloadLength = imageLength - 8;
     if (payloadLength > loader.sizeLimit) {
+        NoteFailureText("The image size exceeds the limit", 0);
         std::fprintf(stderr, "\n\nThe image size of %li bytes exceeds the limit of %li bytes \n",
                      static_cast<long>(payloadLength), static_cast<long>(loader.sizeLimit));
         std::fputs(loader.versionLine, stderr);

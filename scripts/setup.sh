@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12 (run as root; skips what is there).
 set -euo pipefail
-packages=(cmake g++ make libbz2-dev libgtest-dev googletest clang-format lrzsz python3)
+packages=(cmake g++ make libbz2-dev libssl-dev libgtest-dev googletest clang-format lrzsz python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -24,6 +24,7 @@
 #include "platform/platform.h"
 #include "serial/output_drain.h"
 #include "serial/port.h"
+#include "serial/port_counters.h"
 #include "serial/port_restore.h"
 #include "serial/posix_latency.h"
 
@@ -293,6 +294,7 @@ int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& w
         const ssize_t n = write(fd, data + written, length - written);
         if (n > 0) {
             written += static_cast<uint32_t>(n);
+            CountBytesSent(static_cast<uint32_t>(n));
             continue;
         }
         if (n < 0 && errno == EINTR) {

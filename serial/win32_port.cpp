@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "serial/output_drain.h"
 #include "serial/port.h"
+#include "serial/port_counters.h"
 #include "serial/port_restore.h"
 
 namespace {
@@ -222,6 +223,7 @@ int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& w
     DWORD count = 0;
     const BOOL ok = WriteFile(AsHandle(link), data, length, &count, nullptr);
     written = count;
+    CountBytesSent(count);
     if (!ok) {
         SetLastErrorValue(PortErrorValue(GetLastError()));
         return 0;

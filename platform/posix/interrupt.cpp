@@ -82,6 +82,10 @@ void EndByInterrupt() {
     _exit(128 + signalNumber);
 }
 
+int InterruptExitCode() {
+    return 128 + (recordedSignal != 0 ? static_cast<int>(recordedSignal) : SIGINT);
+}
+
 int PollOrInterrupt(int fd, short events, int timeoutMs, short& revents) {
     std::array<pollfd, 2> entries{{{fd, events, 0}, {ending ? -1 : wakePipe[0], POLLIN, 0}}};
     const int ready = poll(entries.data(), entries.size(), timeoutMs);

@@ -67,6 +67,10 @@ void EndByInterrupt() {
     ExitProcess(1);
 }
 
+int InterruptExitCode() {
+    return 1;
+}
+
 void* InterruptEvent() {
     return wakeEvent;
 }

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "serial/output_drain.h"
 #include "serial/port.h"
+#include "serial/port_counters.h"
 
 namespace {
 
@@ -293,6 +294,7 @@ int PortWrite(SerialLink, const uint8_t* data, uint32_t length, uint32_t& writte
     s.written.insert(s.written.end(), data, data + take);
     s.writeCalls.push_back(take);
     written = take;
+    CountBytesSent(take);
     const uint32_t start = s.now;
     if (s.outputQueue == fake::OutputQueue::Draining || s.outputQueue == fake::OutputQueue::Held) {
         UpdateOutputQueue();

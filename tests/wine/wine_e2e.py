@@ -11,7 +11,10 @@ refuses COM2 with "Invalid function", error 1; a COM port without any mapping gi
 Wine gives the first free COM number to the host's own /dev/ttyS* devices).
 Prints one line per scenario and a closing "N passed, N failed" line; exit status 1 on failure.
 """
+import hashlib
+import json
 import os
+import re
 import shutil
 import signal
 import struct
@@ -47,7 +50,7 @@ class Scenario:
     def __init__(self, name, image, args, box_args, expect_code=0, expect_out=(),
                  expect_err=(), compare_saved=True, program="update.exe", stdin=b"",
                  setup=None, reject_out=(), gone=(), port_kept=False, interrupt_after=None,
-                 forbid_err=()):
+                 forbid_err=(), env=None, check=None):
         self.name = name
         self.image = image
         self.args = args
@@ -72,6 +75,9 @@ class Scenario:
         # this text.
         self.interrupt_after = interrupt_after
         self.forbid_err = forbid_err
+        # Environment variables added for the program, and check(work) -> problems after it.
+        self.env = env or {}
+        self.check = check
 
 
 def terminal_speed(path):
@@ -97,11 +103,11 @@ def run_program(argv, s, work):
     """Runs the program; with s.interrupt_after, sends SIGINT once stdout holds that text."""
     if s.interrupt_after is None:
         done = subprocess.run(argv, input=s.stdin, capture_output=True, timeout=90,
-                              env=WINE_ENV, cwd=work)
+                              env=dict(WINE_ENV, **s.env), cwd=work)
         return done.returncode, done.stdout, done.stderr
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         program = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                   env=WINE_ENV, cwd=work)
+                                   env=dict(WINE_ENV, **s.env), cwd=work)
         deadline = time.monotonic() + 60
         while program.poll() is None and time.monotonic() < deadline:
             out.seek(0)
@@ -190,6 +196,8 @@ def run_scenario(s, build_dir, boxsim, work, link):
         with open(image_path, "rb") as f:
             if f.read() != s.image:
                 problems.append("the image file was changed")
+    if s.check is not None:
+        problems += s.check(work)
     # What a scenario planted at hyper.pad must not meet the next one.
     pad = os.path.join(work, "hyper.pad")
     if os.path.isdir(pad) and not os.path.islink(pad):
@@ -197,6 +205,37 @@ def run_scenario(s, build_dir, boxsim, work, link):
     elif os.path.lexists(pad):
         os.remove(pad)
     return problems, out, err, box_log
+
+
+def remove_log(work):
+    path = os.path.join(work, "production.log")
+    if os.path.lexists(path):
+        os.remove(path)
+
+
+def log_record(image, **expected):
+    """A check: production.log holds one JSON line with the image's digest and `expected`."""
+    def check(work):
+        with open(os.path.join(work, "production.log"), "rb") as f:
+            data = f.read()
+        lines = data.split(b"\n")
+        if len(lines) != 2 or lines[1] != b"":
+            return [f"the log holds {data!r}, not one line"]
+        try:
+            record = json.loads(lines[0])
+        except ValueError as e:
+            return [f"the log's line is not JSON ({e}): {lines[0]!r}"]
+        wanted = dict(expected, image_sha256=hashlib.sha256(image).hexdigest(),
+                      image_size=len(image), port=1, device="COM1", image="image.pad")
+        problems = [f"{key} is {record.get(key)!r}, expected {value!r}"
+                    for key, value in wanted.items() if record.get(key) != value]
+        if not re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d",
+                            str(record.get("start"))):
+            problems.append(f"start is {record.get('start')!r}")
+        if not isinstance(record.get("bytes_sent"), int) or record["bytes_sent"] <= 0:
+            problems.append(f"bytes_sent is {record.get('bytes_sent')!r}")
+        return problems
+    return check
 
 
 def scenarios(smoke):
@@ -289,6 +328,36 @@ def scenarios(smoke):
                  expect_out=("% transmitted\r\n",),
                  expect_err=("Update interrupted. Switch the box off and on again before the "
                              "next attempt.\n",)),
+        Scenario("production log: a 24.4 update appends its record, the digest from CNG",
+                 pad_image(sample_payload(6000), 0x14, 0x00180004), ["image.pad"],
+                 ["--version", "24.4", "--hw", "0x14"], setup=remove_log,
+                 env={"UPDATE_LOG": "production.log"},
+                 check=log_record(pad_image(sample_payload(6000), 0x14, 0x00180004),
+                                  result="ok", exit_code=0, loader_version="24.4",
+                                  family="StreamingDownload", message=None),
+                 expect_out=("Download successfully finished. (com port: 1)\n",)),
+        Scenario("production log: an id mismatch is logged with message 32",
+                 pad_image(sample_payload(6000), 0x14, 0x00180004), ["image.pad"],
+                 ["--version", "24.2", "--hw", "0x14"], setup=remove_log, expect_code=1,
+                 compare_saved=False, env={"UPDATE_LOG": "production.log"},
+                 check=log_record(pad_image(sample_payload(6000), 0x14, 0x00180004),
+                                  result="failed", exit_code=1, loader_version="24.2",
+                                  message=32, message_text="error -> wrong hardware IDs ")),
+        Scenario("production log: Ctrl-C leaves a record interrupted with exit code 1",
+                 pad_image(sample_payload(200000), 0x14, 0x00180004), ["image.pad"],
+                 ["--version", "24.4", "--hw", "0x14", "--pace"], expect_code=1,
+                 compare_saved=False, setup=remove_log, interrupt_after="% transmitted\r",
+                 env={"UPDATE_LOG": "production.log"},
+                 check=log_record(pad_image(sample_payload(200000), 0x14, 0x00180004),
+                                  result="interrupted", exit_code=1, message=None)),
+        Scenario("production log: a directory at the name costs one line, the update goes on",
+                 pad_image(sample_payload(3000), 0x14, 0x00180004), ["{image}"],
+                 ["--version", "24.4", "--hw", "0x14"],
+                 setup=lambda work: os.makedirs(os.path.join(work, "logdir"), exist_ok=True),
+                 env={"UPDATE_LOG": "logdir"},
+                 expect_err=("UPDATE_LOG=logdir: ",
+                             "; the update goes on without a production log.\n"),
+                 expect_out=("Download successfully finished. (com port: 1)\n",)),
         Scenario("satellite request: eol", None, ["-s", "eol"],
                  ["--version", "24.4", "--hw", "2", "--satellite", "--expect-answer", "5"],
                  compare_saved=False,

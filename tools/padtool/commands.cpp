@@ -3,7 +3,11 @@
 // 2 (a usage error).
 #include "tools/padtool/commands.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +17,7 @@
 #include "tools/padtool/image_build.h"
 #include "tools/padtool/image_facts.h"
 #include "tools/padtool/loader_match.h"
+#include "tools/padtool/log_table.h"
 
 namespace padtool {
 
@@ -23,6 +28,7 @@ constexpr const char* UsageText =
     "       padtool make [--hw HH] [--sw X.Y] [--tag 0|1|5] PAYLOAD -o OUT\n"
     "       padtool compress IN --type 2|4|5|6 [--sw X.Y] -o OUT\n"
     "       padtool hyper [--tag 0|1] -o OUT\n"
+    "       padtool log FILE...\n"
     "       padtool --help\n"
     "\n"
     "Checks and prepares PAD images for update (aktualisieren).\n"
@@ -39,6 +45,9 @@ constexpr const char* UsageText =
     "            id of types 4 to 6 is IN's unless --sw gives one (type 2 carries none)\n"
     "  hyper     writes update's built-in hyper bootloader as update wraps it, without a tag\n"
     "            or (--tag 1) with the 1-byte tag 1\n"
+    "  log       shows update's production log FILE (UPDATE_LOG) as a table, one row per\n"
+    "            box, failures marked !! with their message, then the totals per result;\n"
+    "            lines that are not records are counted and named on standard error\n"
     "\n"
     "  -o, --output OUT  the file to write (replaced if it exists, never one of the inputs)\n"
     "  HH                hardware type in hexadecimal: 14 or 0x14\n"
@@ -46,7 +55,7 @@ constexpr const char* UsageText =
     "                    (0x00180004)\n"
     "\n"
     "Exit status: 0 success (info: every file is a sound image); 1 a file is not sound,\n"
-    "cannot be read or cannot be written; 2 usage error.\n";
+    "cannot be read or cannot be written (log: or holds malformed lines); 2 usage error.\n";
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "padtool: %s\nTry 'padtool --help' for more information.\n",
@@ -339,6 +348,27 @@ bool InfoOne(const std::string& path) {
     return true;
 }
 
+int Log(const Arguments& args) {
+    if (args.operands.empty()) {
+        return UsageError("log needs at least one FILE");
+    }
+    int status = ExitOk;
+    for (const std::string& path : args.operands) {
+        std::FILE* input = std::fopen(path.c_str(), "rb");
+        if (input == nullptr) {
+            status = Failure(path + ": " + std::strerror(errno));
+            continue;
+        }
+        const bool colour = isatty(fileno(stdout)) == 1;
+        if (PrintLogTable(input, stdout, stderr, colour) > 0) {
+            status = ExitFailure;
+        }
+        std::fclose(input);
+        std::fflush(stdout);
+    }
+    return status;
+}
+
 int Info(const Arguments& args) {
     if (args.operands.empty()) {
         return UsageError("info needs at least one FILE");
@@ -556,6 +586,8 @@ int RunPadtool(int argc, char** argv) {
     } else if (command == "compress") {
         accepted = {.output = true, .softwareId = true, .type = true};
         run = Compress;
+    } else if (command == "log") {
+        run = Log;
     } else if (command == "hyper") {
         accepted = {.output = true, .tag = true};
         run = Hyper;
