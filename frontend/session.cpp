@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdio>
 
+#include "frontend/line_trace_start.h"
 #include "frontend/messages.h"
 #include "frontend/startup.h"
 #include "frontend/tables.h"
@@ -19,6 +20,7 @@
 #include "protocols/satellite.h"
 #include "protocols/time_limits.h"
 #include "protocols/xmodem_sender.h"
+#include "serial/line_trace.h"
 #include "serial/serial_link.h"
 
 namespace {
@@ -168,15 +170,18 @@ void PrintSuccess(int portNumber) {
 // the link closed.
 void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char* satelliteAnswer) {
     SerialLink link = OpenLinkOrExit(settings);
+    TraceLineEvent("stage", "access");
     AccessBootloader(link, settings, version);
 
     if (settings.legacyPath == 1) {
         // The legacy loaders are not asked for a version here: the legacy download reads the
         // loader's software id and checks the image against it itself.
+        TraceLineEvent("stage", "download legacy");
         if (LegacyDownload(link, settings.imageName, settings.patchImage) != 0) {
             ExitProgram(1);
         }
     } else {
+        TraceLineEvent("stage", "version %i.%i", version.major, version.minor);
         CheckIds(link, settings, version);
 
         PrintBootloaderVersion(version);
@@ -189,6 +194,7 @@ void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char*
         }
 
         if (settings.satelliteUpdate == 1) {
+            TraceLineEvent("stage", "satellite request");
             ExitProgram(RequestSatelliteUpdate(link, satelliteAnswer) == 0 ? 0 : 1);
         }
 
@@ -203,6 +209,7 @@ void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char*
             }
             ExitProgram(1);
         }
+        TraceLineEvent("stage", "download %s", DownloadProcedureName(loader.procedure));
         if (loader.procedure(link, settings.imageName, settings.imageLength, settings.softwareId,
                              /*quitRequest=*/0, settings.compressedImage, settings.compressInput,
                              DownloadBaudRate, settings.patchImage, loader.param) != 0) {
@@ -237,6 +244,7 @@ void UpdateSession(SessionSettings& settings) {
     // found, no hyper.pad left behind.
     InstallInterruptHandlers();
     SetInterruptNotice(PrintInterruptNotice);
+    StartLineTrace(settings.portNumber);
     const char* satelliteAnswer = nullptr;
     if (settings.satelliteUpdate == 1) {
         satelliteAnswer = SatelliteAnswerOrExit(settings.imageName);
@@ -264,6 +272,7 @@ void UpdateSession(SessionSettings& settings) {
 }
 
 int ReleaseBox(SerialLink link, int mode) {
+    TraceLineEvent("stage", "release");
     if (mode == 0) {
         // Leave the bootloader's menu, at both speeds the menu may listen at.
         for (const uint32_t baudRate : {115200u, 38400u}) {

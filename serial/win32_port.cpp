@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "serial/output_drain.h"
 #include "serial/port.h"
+#include "serial/port_device.h"
 #include "serial/port_restore.h"
 
 namespace {
@@ -98,7 +99,7 @@ const char* PortDeviceName(int portNumber) {
     return names[portNumber - 1];
 }
 
-SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
+SerialLink OpenPortDevice(int portNumber, uint32_t baudRate, int noWriteTimeout,
                           int hardwareHandshake, int evenParity) {
     const char* name = PortDeviceName(portNumber);
     if (name == nullptr) {
@@ -163,7 +164,7 @@ SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
     return link;
 }
 
-int ChangeBaudRate(SerialLink link, uint32_t baudRate) {
+int SetPortDeviceSpeed(SerialLink link, uint32_t baudRate) {
     SleepMs(300);
     DCB dcb{};
     dcb.DCBlength = sizeof(DCB);
@@ -182,7 +183,7 @@ int ChangeBaudRate(SerialLink link, uint32_t baudRate) {
     return 1;
 }
 
-void CloseSerialLink(SerialLink link) {
+void ClosePortDevice(SerialLink link) {
     if (link == InvalidLink)
         return;
     if (PendingByte* p = PendingFor(link, false))
@@ -191,7 +192,7 @@ void CloseSerialLink(SerialLink link) {
     CloseHandle(AsHandle(link));
 }
 
-int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) {
+int ReadPortDevice(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) {
     got = 0;
     if (maximum == 0)
         return 1;
@@ -216,7 +217,7 @@ int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) 
     return 1;
 }
 
-int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& written) {
+int WritePortDevice(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& written) {
     CheckInterrupt();
     const uint32_t start = ClockMs();
     DWORD count = 0;
@@ -299,11 +300,11 @@ int PortOutputQueued(SerialLink link, uint32_t& bytes) {
     return 1;
 }
 
-void PortDiscardOutput(SerialLink link) {
+void DiscardPortDeviceOutput(SerialLink link) {
     PurgeComm(AsHandle(link), PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
-int PortFlush(SerialLink link) {
+int FlushPortDevice(SerialLink link) {
     if (!FlushFileBuffers(AsHandle(link))) {
         KeepError();
         return 0;
