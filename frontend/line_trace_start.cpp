@@ -24,8 +24,8 @@ void ReportTraceFailure(const char* fileName, uint32_t reason) {
         consequence = traceRunning ? "das Leitungsprotokoll ist unvollstaendig"
                                    : "die Aktualisierung laeuft ohne Leitungsprotokoll";
     } else {
-        consequence = traceRunning ? "the line trace is incomplete"
-                                   : "the update runs without a line trace";
+        consequence =
+            traceRunning ? "the line trace is incomplete" : "the update runs without a line trace";
     }
     std::fprintf(stderr, "UPDATE_TRACE %s: %s; %s.\n", fileName, SystemErrorText(reason),
                  consequence);

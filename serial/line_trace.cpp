@@ -337,9 +337,8 @@ void TraceLineEvent(const char* name, const char* format, ...) {
     std::array<char, LongestLine> line{};
     char* out = PutTime(line.data(), now);
     *out++ = ' ';
-    const int nameLength =
-        std::snprintf(out, line.size() - static_cast<std::size_t>(out - line.data()), "%-8s ",
-                      name);
+    const int nameLength = std::snprintf(
+        out, line.size() - static_cast<std::size_t>(out - line.data()), "%-8s ", name);
     out += std::max(nameLength, 0);
     const std::size_t room = line.size() - static_cast<std::size_t>(out - line.data()) - 1;
     va_list arguments;

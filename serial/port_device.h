@@ -12,8 +12,7 @@
                                         int hardwareHandshake, int evenParity);
 [[nodiscard]] int SetPortDeviceSpeed(SerialLink link, uint32_t baudRate);
 void ClosePortDevice(SerialLink link);
-[[nodiscard]] int ReadPortDevice(SerialLink link, uint8_t* buffer, uint32_t maximum,
-                                 uint32_t& got);
+[[nodiscard]] int ReadPortDevice(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got);
 [[nodiscard]] int WritePortDevice(SerialLink link, const uint8_t* data, uint32_t length,
                                   uint32_t& written);
 void DiscardPortDeviceOutput(SerialLink link);
