@@ -47,7 +47,7 @@ class Scenario:
     def __init__(self, name, image, args, box_args, expect_code=0, expect_out=(),
                  expect_err=(), compare_saved=True, program="update.exe", stdin=b"",
                  setup=None, reject_out=(), gone=(), port_kept=False, interrupt_after=None,
-                 forbid_err=()):
+                 forbid_err=(), env=None, check=None):
         self.name = name
         self.image = image
         self.args = args
@@ -72,6 +72,10 @@ class Scenario:
         # this text.
         self.interrupt_after = interrupt_after
         self.forbid_err = forbid_err
+        # Environment entries of the program's run ("{work}" stands for the work directory, also
+        # in box_args), and check(work, image) -> problems, run after the other checks.
+        self.env = env or {}
+        self.check = check
 
 
 def terminal_speed(path):
@@ -97,11 +101,11 @@ def run_program(argv, s, work):
     """Runs the program; with s.interrupt_after, sends SIGINT once stdout holds that text."""
     if s.interrupt_after is None:
         done = subprocess.run(argv, input=s.stdin, capture_output=True, timeout=90,
-                              env=WINE_ENV, cwd=work)
+                              env=dict(WINE_ENV, **s.env), cwd=work)
         return done.returncode, done.stdout, done.stderr
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         program = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                   env=WINE_ENV, cwd=work)
+                                   env=dict(WINE_ENV, **s.env), cwd=work)
         deadline = time.monotonic() + 60
         while program.poll() is None and time.monotonic() < deadline:
             out.seek(0)
@@ -131,7 +135,8 @@ def run_scenario(s, build_dir, boxsim, work, link):
         s.setup(work)
     box = None
     if s.box_args is not None:
-        box = subprocess.Popen([boxsim, "--link", link, "--save", saved] + s.box_args,
+        box_args = [a.replace("{work}", work) for a in s.box_args]
+        box = subprocess.Popen([boxsim, "--link", link, "--save", saved] + box_args,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         box.stdout.readline()  # the terminal's path: the box is listening
     problems = []
@@ -190,6 +195,8 @@ def run_scenario(s, build_dir, boxsim, work, link):
         with open(image_path, "rb") as f:
             if f.read() != s.image:
                 problems.append("the image file was changed")
+    if s.check is not None:
+        problems.extend(s.check(work, s.image))
     # What a scenario planted at hyper.pad must not meet the next one.
     pad = os.path.join(work, "hyper.pad")
     if os.path.isdir(pad) and not os.path.islink(pad):
@@ -197,6 +204,35 @@ def run_scenario(s, build_dir, boxsim, work, link):
     elif os.path.lexists(pad):
         os.remove(pad)
     return problems, out, err, box_log
+
+
+def trace_bytes_to_box(path):
+    """The bytes of a line trace's prog>box lines, in order."""
+    data = bytearray()
+    with open(path, encoding="latin-1") as f:
+        for line in f:
+            fields = line.split("|", 1)[0].split()
+            if len(fields) > 2 and fields[1] == "prog>box":
+                data.extend(int(token, 16) for token in fields[2:])
+    return bytes(data)
+
+
+def check_traces(work, image):
+    """The program's trace (UPDATE_TRACE=prog.trace) is in place, holds the image, and has the
+    same bytes as boxsim's trace of the run."""
+    program = os.path.join(work, "prog.trace")
+    if not os.path.isfile(program) or os.path.islink(program):
+        return ["prog.trace is not a file"]
+    left = [n for n in os.listdir(work) if n.startswith("prog.trace.")]
+    problems = [f"{name} left behind" for name in left]
+    if image[:128] not in trace_bytes_to_box(program):
+        problems.append("the trace does not hold the image's first block")
+    diff = subprocess.run([os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                        "scripts", "trace-diff"), program,
+                           os.path.join(work, "box.trace")], capture_output=True, text=True)
+    if diff.returncode != 0:
+        problems.append("trace-diff: " + diff.stdout + diff.stderr)
+    return problems
 
 
 def scenarios(smoke):
@@ -289,6 +325,19 @@ def scenarios(smoke):
                  expect_out=("% transmitted\r\n",),
                  expect_err=("Update interrupted. Switch the box off and on again before the "
                              "next attempt.\n",)),
+        Scenario("line trace: UPDATE_TRACE holds the bytes the box saw (trace-diff agrees)",
+                 pad_image(sample_payload(6000), 0x14, 0x00180004), ["{image}"],
+                 ["--version", "24.4", "--hw", "0x14", "--trace", "{work}/box.trace"],
+                 env={"UPDATE_TRACE": "prog.trace"}, check=check_traces,
+                 expect_out=("Download successfully finished. (com port: 1)\n",),
+                 forbid_err=("UPDATE_TRACE",)),
+        Scenario("line trace: a file that cannot be created costs one line, the update succeeds",
+                 pad_image(sample_payload(6000), 0x14, 0x00180004), ["{image}"],
+                 ["--version", "24.4", "--hw", "0x14"],
+                 env={"UPDATE_TRACE": "no-such-dir\\prog.trace"},
+                 expect_out=("Download successfully finished. (com port: 1)\n",),
+                 expect_err=("UPDATE_TRACE no-such-dir\\prog.trace: ",
+                             "; the update runs without a line trace.\n")),
         Scenario("satellite request: eol", None, ["-s", "eol"],
                  ["--version", "24.4", "--hw", "2", "--satellite", "--expect-answer", "5"],
                  compare_saved=False,
