@@ -25,7 +25,7 @@ using TraceClock = std::chrono::steady_clock;
 // Taken while the program starts (static initialisation), the origin of every time in a trace.
 const TraceClock::time_point programStart = TraceClock::now();
 
-constexpr std::size_t BufferSize = 64 * 1024;
+constexpr std::size_t BufferSize = std::size_t{64} * 1024;
 // No line is longer: 11 digits, a blank, 8 characters, a blank, 48 of hex, 18 of text and the
 // line end for bytes; events are cut to fit.
 constexpr std::size_t LongestLine = 400;
