@@ -57,7 +57,7 @@ void FlushLineTrace();
 
 // Bytes that passed the line now, in `direction`.
 void RecordLineBytes(LineDirection direction, const uint8_t* data, uint32_t length);
-// The same at a given time (µs since the program started); for boxsim's and the tests' use.
+// The same at a given time (µs since the program started), for the tests of the burst rule.
 void RecordLineBytesAt(uint64_t microseconds, LineDirection direction, const uint8_t* data,
                        uint32_t length);
 

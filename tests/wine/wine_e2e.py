@@ -235,6 +235,23 @@ def check_traces(work, image):
     return problems
 
 
+def check_interrupted_trace(work, image):
+    """After Ctrl-C the trace is in place and complete: the interrupt, then the port's settings
+    given back, both after bytes of the transfer."""
+    del image
+    program = os.path.join(work, "prog.trace")
+    if not os.path.isfile(program):
+        return ["prog.trace is not there"]
+    problems = [f"{n} left behind" for n in os.listdir(work) if n.startswith("prog.trace.")]
+    with open(program, encoding="latin-1") as f:
+        labels = [line.split()[1] for line in f if line.strip() and not line.startswith("#")]
+    if "stop" not in labels or "restored" not in labels[labels.index("stop"):]:
+        problems.append("the trace lacks the interrupt and the port's settings after it")
+    if labels.count("prog>box") < 10:
+        problems.append("the trace holds too few bytes")
+    return problems
+
+
 def scenarios(smoke):
     legacy_payload = bytearray(sample_payload(0x4000 + 4096))
     legacy_payload[0x4000:0x4008] = bytes.fromhex("00001f3816002000")
@@ -331,6 +348,11 @@ def scenarios(smoke):
                  env={"UPDATE_TRACE": "prog.trace"}, check=check_traces,
                  expect_out=("Download successfully finished. (com port: 1)\n",),
                  forbid_err=("UPDATE_TRACE",)),
+        Scenario("line trace: Ctrl-C during a transfer leaves the trace complete at its name",
+                 pad_image(sample_payload(200000), 0x14, 0x00180004), ["{image}"],
+                 ["--version", "24.4", "--hw", "0x14", "--pace"], expect_code=1,
+                 compare_saved=False, port_kept=True, interrupt_after="% transmitted\r",
+                 env={"UPDATE_TRACE": "prog.trace"}, check=check_interrupted_trace),
         Scenario("line trace: a file that cannot be created costs one line, the update succeeds",
                  pad_image(sample_payload(6000), 0x14, 0x00180004), ["{image}"],
                  ["--version", "24.4", "--hw", "0x14"],
