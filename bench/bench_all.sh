@@ -167,7 +167,7 @@ streaming24() {  # label, further boxsim options
 }
 streaming24 "24.4 streaming X-modem"
 # The same with the line trace on: the box's transfer time and the program's processor time
-# beside the row above (the trace holds every byte, about 8.6 MB for the 1 MiB image).
+# beside the row above (the trace holds every byte, 7.0 MB for the 1 MiB image).
 UPDATE_TRACE="$work/line.trace" streaming24 "24.4 X-modem, line trace"
 
 make_image "$work/x53.pad" 4 0x00050003 "$mib" 0 >/dev/null
