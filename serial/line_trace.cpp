@@ -182,15 +182,35 @@ void FinishAtInterrupt() {
     Finish();
 }
 
-File CreateTemporaryFile(const char* fileName) {
+// Creates a file of this process's own beside `fileName`; `name` tells which.
+File CreateTemporaryFile(const char* fileName, std::string& name) {
     File file;
     for (int n = 0; n < TemporaryNameTries && !file.IsOpen(); ++n) {
         std::array<char, 32> suffix{};
         std::snprintf(suffix.data(), suffix.size(), ".%x-%d", CurrentProcessId(), n);
-        temporaryName = std::string(fileName) + suffix.data();
-        file = File::CreateNew(temporaryName.c_str());
+        name = std::string(fileName) + suffix.data();
+        file = File::CreateNew(name.c_str());
     }
     return file;
+}
+
+// Puts a file at `fileName` now, when the trace itself takes the name only at the end: an
+// empty file of this process's own replaces the name, so that a name that cannot be replaced
+// (a directory stands there) shows at the start, and the trace then replaces the empty file.
+bool ClaimName(const char* fileName) {
+    std::string claim;
+    File file = CreateTemporaryFile(fileName, claim);
+    if (!file.IsOpen()) {
+        return false;
+    }
+    file.Close();
+    if (ReplaceFileNamed(claim.c_str(), fileName) == 0) {
+        const uint32_t reason = GetLastErrorValue();
+        (void)DeleteFileNamed(claim.c_str());
+        SetLastErrorValue(reason);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -205,11 +225,12 @@ int OpenLineTrace(const char* fileName, const char* headerLines, LineTraceFailur
     if (!finished) {
         (void)CloseLineTrace();
     }
-    File file = CreateTemporaryFile(fileName);
+    File file = CreateTemporaryFile(fileName, temporaryName);
     if (!file.IsOpen()) {
         return 0;
     }
-    if (RenameWhileOpen && ReplaceFileNamed(temporaryName.c_str(), fileName) == 0) {
+    if (RenameWhileOpen ? ReplaceFileNamed(temporaryName.c_str(), fileName) == 0
+                        : !ClaimName(fileName)) {
         const uint32_t reason = GetLastErrorValue();
         file.Close();
         (void)DeleteFileNamed(temporaryName.c_str());

@@ -40,7 +40,8 @@ using LineTraceFailureReport = void (*)(const char* fileName, uint32_t reason);
 // ("<fileName>.<process>-<n>", created exclusively) takes the place of `fileName` in one step,
 // so that a link standing there is replaced, never written through. On POSIX that happens at
 // once, and a run that dies leaves what was written so far under `fileName`; on Windows, where a
-// file that is open cannot be renamed, at the end of the program. `headerLines` (one or more
+// file that is open cannot be renamed, an empty file takes the name at once and the trace
+// replaces it at the end of the program. `headerLines` (one or more
 // lines, each ending in a line end) open the file, after the format line. The trace is finished
 // at the program's end (std::atexit) and flushed when an interrupt ends it. Returns 1 on
 // success, 0 with the reason in the last-error value (the program then runs without a trace).
