@@ -12,6 +12,7 @@
 #     without it, the whole run of update and its processor time (user + system),
 #   - the reply latency that boxsim sees (from its send to the program's next byte): median,
 #     99th percentile and longest.
+# The 24.4 streaming download also runs with the line trace on (UPDATE_TRACE).
 # Then the 24.4 streaming and the 10.0 legacy download again behind a simulated USB serial
 # adapter (boxsim --adapter-latency) with its latency timer at 16 ms (the drivers' default) and
 # at 1 ms (what low latency gives): each of the box's answers waits in the adapter.
@@ -165,6 +166,9 @@ streaming24() {  # label, further boxsim options
         { echo "$label: image differs" >&2; exit 1; }
 }
 streaming24 "24.4 streaming X-modem"
+# The same with the line trace on: the box's transfer time and the program's processor time
+# beside the row above (the trace holds every byte, 7.0 MB for the 1 MiB image).
+UPDATE_TRACE="$work/line.trace" streaming24 "24.4 X-modem, line trace"
 
 make_image "$work/x53.pad" 4 0x00050003 "$mib" 0 >/dev/null
 run "5.3 X-modem + verdict" "$work/x53.pad" xmodem "version sent" "EOT after" "" \

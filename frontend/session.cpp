@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdio>
 
+#include "frontend/line_trace_start.h"
 #include "frontend/messages.h"
 #include "frontend/production_log.h"
 #include "frontend/startup.h"
@@ -20,6 +21,7 @@
 #include "protocols/satellite.h"
 #include "protocols/time_limits.h"
 #include "protocols/xmodem_sender.h"
+#include "serial/line_trace.h"
 #include "serial/serial_link.h"
 
 namespace {
@@ -172,17 +174,20 @@ void PrintSuccess(int portNumber) {
 // the link closed.
 void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char* satelliteAnswer) {
     SerialLink link = OpenLinkOrExit(settings);
+    TraceLineEvent("stage", "access");
     AccessBootloader(link, settings, version);
 
     if (settings.legacyPath == 1) {
         // The legacy loaders are not asked for a version here: the legacy download reads the
         // loader's software id and checks the image against it itself.
         LogFamily("LegacyDownload");
+        TraceLineEvent("stage", "download legacy");
         if (LegacyDownload(link, settings.imageName, settings.patchImage) != 0) {
             ExitProgram(1);
         }
     } else {
         LogLoaderVersion(version);
+        TraceLineEvent("stage", "version %i.%i", version.major, version.minor);
         CheckIds(link, settings, version);
 
         PrintBootloaderVersion(version);
@@ -196,6 +201,7 @@ void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char*
 
         if (settings.satelliteUpdate == 1) {
             LogFamily("RequestSatelliteUpdate");
+            TraceLineEvent("stage", "satellite request");
             ExitProgram(RequestSatelliteUpdate(link, satelliteAnswer) == 0 ? 0 : 1);
         }
 
@@ -212,6 +218,7 @@ void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char*
             NoteFailure(Message::VersionNotSupported, 0);
             ExitProgram(1);
         }
+        TraceLineEvent("stage", "download %s", DownloadProcedureName(loader.procedure));
         if (loader.procedure(link, settings.imageName, settings.imageLength, settings.softwareId,
                              /*quitRequest=*/0, settings.compressedImage, settings.compressInput,
                              DownloadBaudRate, settings.patchImage, loader.param) != 0) {
@@ -246,6 +253,7 @@ void UpdateSession(SessionSettings& settings) {
     // found, no hyper.pad left behind.
     InstallInterruptHandlers();
     SetInterruptNotice(PrintInterruptNotice);
+    StartLineTrace(settings.portNumber);
     const char* satelliteAnswer = nullptr;
     if (settings.satelliteUpdate == 1) {
         satelliteAnswer = SatelliteAnswerOrExit(settings.imageName);
@@ -278,6 +286,7 @@ void UpdateSession(SessionSettings& settings) {
 }
 
 int ReleaseBox(SerialLink link, int mode) {
+    TraceLineEvent("stage", "release");
     if (mode == 0) {
         // Leave the bootloader's menu, at both speeds the menu may listen at.
         for (const uint32_t baudRate : {115200u, 38400u}) {

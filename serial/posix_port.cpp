@@ -25,6 +25,7 @@
 #include "serial/output_drain.h"
 #include "serial/port.h"
 #include "serial/port_counters.h"
+#include "serial/port_device.h"
 #include "serial/port_restore.h"
 #include "serial/posix_latency.h"
 
@@ -159,7 +160,7 @@ const char* PortDeviceName(int portNumber) {
     return name;
 }
 
-SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
+SerialLink OpenPortDevice(int portNumber, uint32_t baudRate, int noWriteTimeout,
                           int hardwareHandshake, int evenParity) {
     const char* name = PortDeviceName(portNumber);
     if (name == nullptr) {
@@ -211,7 +212,7 @@ SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
     return fd;
 }
 
-int ChangeBaudRate(SerialLink link, uint32_t baudRate) {
+int SetPortDeviceSpeed(SerialLink link, uint32_t baudRate) {
     const int fd = static_cast<int>(link);
     SleepMs(300);
     termios settings{};
@@ -240,7 +241,7 @@ int ChangeBaudRate(SerialLink link, uint32_t baudRate) {
     return 1;
 }
 
-void CloseSerialLink(SerialLink link) {
+void ClosePortDevice(SerialLink link) {
     if (link == InvalidLink) {
         return;
     }
@@ -253,7 +254,7 @@ void CloseSerialLink(SerialLink link) {
     close(fd);
 }
 
-int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) {
+int ReadPortDevice(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) {
     got = 0;
     if (maximum == 0) {
         return 1;
@@ -276,7 +277,7 @@ int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) 
     }
 }
 
-int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& written) {
+int WritePortDevice(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& written) {
     written = 0;
     const int fd = static_cast<int>(link);
     const WriteLimits* limits = FindLimits(fd);
@@ -380,11 +381,11 @@ int PortOutputQueued(SerialLink link, uint32_t& bytes) {
     return 1;
 }
 
-void PortDiscardOutput(SerialLink link) {
+void DiscardPortDeviceOutput(SerialLink link) {
     tcflush(static_cast<int>(link), TCOFLUSH);
 }
 
-int PortFlush(SerialLink link) {
+int FlushPortDevice(SerialLink link) {
     while (tcdrain(static_cast<int>(link)) != 0) {
         CheckInterrupt();
         if (errno != EINTR) {

@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "platform/interrupt.h"
+#include "serial/line_trace.h"
 #include "serial/port_restore.h"
 
 namespace {
@@ -72,6 +73,7 @@ void GiveBack(SavedPort& entry, bool letOutputGo) {
         ioctl(entry.fd, TIOCMBIS, &raise);
         ioctl(entry.fd, TIOCMBIC, &drop);
     }
+    TraceLineEvent("restored", "the port's settings as found");
     entry = {};
 }
 

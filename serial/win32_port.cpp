@@ -17,6 +17,7 @@
 #include "serial/output_drain.h"
 #include "serial/port.h"
 #include "serial/port_counters.h"
+#include "serial/port_device.h"
 #include "serial/port_restore.h"
 
 namespace {
@@ -99,7 +100,7 @@ const char* PortDeviceName(int portNumber) {
     return names[portNumber - 1];
 }
 
-SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
+SerialLink OpenPortDevice(int portNumber, uint32_t baudRate, int noWriteTimeout,
                           int hardwareHandshake, int evenParity) {
     const char* name = PortDeviceName(portNumber);
     if (name == nullptr) {
@@ -164,7 +165,7 @@ SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
     return link;
 }
 
-int ChangeBaudRate(SerialLink link, uint32_t baudRate) {
+int SetPortDeviceSpeed(SerialLink link, uint32_t baudRate) {
     SleepMs(300);
     DCB dcb{};
     dcb.DCBlength = sizeof(DCB);
@@ -183,7 +184,7 @@ int ChangeBaudRate(SerialLink link, uint32_t baudRate) {
     return 1;
 }
 
-void CloseSerialLink(SerialLink link) {
+void ClosePortDevice(SerialLink link) {
     if (link == InvalidLink)
         return;
     if (PendingByte* p = PendingFor(link, false))
@@ -192,7 +193,7 @@ void CloseSerialLink(SerialLink link) {
     CloseHandle(AsHandle(link));
 }
 
-int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) {
+int ReadPortDevice(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) {
     got = 0;
     if (maximum == 0)
         return 1;
@@ -217,7 +218,7 @@ int PortRead(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) 
     return 1;
 }
 
-int PortWrite(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& written) {
+int WritePortDevice(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& written) {
     CheckInterrupt();
     const uint32_t start = ClockMs();
     DWORD count = 0;
@@ -301,11 +302,11 @@ int PortOutputQueued(SerialLink link, uint32_t& bytes) {
     return 1;
 }
 
-void PortDiscardOutput(SerialLink link) {
+void DiscardPortDeviceOutput(SerialLink link) {
     PurgeComm(AsHandle(link), PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
-int PortFlush(SerialLink link) {
+int FlushPortDevice(SerialLink link) {
     if (!FlushFileBuffers(AsHandle(link))) {
         KeepError();
         return 0;

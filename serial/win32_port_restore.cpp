@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/interrupt.h"
+#include "serial/line_trace.h"
 #include "serial/port_restore.h"
 
 namespace {
@@ -63,6 +64,7 @@ void GiveBack(SavedPort& entry, bool letOutputGo) {
     }
     SetCommState(handle, &entry.state);
     SetCommTimeouts(handle, &entry.timeouts);
+    TraceLineEvent("restored", "the port's settings as found");
     entry = {};
 }
 

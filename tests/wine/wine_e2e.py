@@ -75,7 +75,8 @@ class Scenario:
         # this text.
         self.interrupt_after = interrupt_after
         self.forbid_err = forbid_err
-        # Environment variables added for the program, and check(work) -> problems after it.
+        # Environment entries of the program's run ("{work}" stands for the work directory, also
+        # in box_args), and check(work, image) -> problems, run after the other checks.
         self.env = env or {}
         self.check = check
 
@@ -137,7 +138,8 @@ def run_scenario(s, build_dir, boxsim, work, link):
         s.setup(work)
     box = None
     if s.box_args is not None:
-        box = subprocess.Popen([boxsim, "--link", link, "--save", saved] + s.box_args,
+        box_args = [a.replace("{work}", work) for a in s.box_args]
+        box = subprocess.Popen([boxsim, "--link", link, "--save", saved] + box_args,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         box.stdout.readline()  # the terminal's path: the box is listening
     problems = []
@@ -197,7 +199,7 @@ def run_scenario(s, build_dir, boxsim, work, link):
             if f.read() != s.image:
                 problems.append("the image file was changed")
     if s.check is not None:
-        problems += s.check(work)
+        problems.extend(s.check(work, s.image))
     # What a scenario planted at hyper.pad must not meet the next one.
     pad = os.path.join(work, "hyper.pad")
     if os.path.isdir(pad) and not os.path.islink(pad):
@@ -215,7 +217,7 @@ def remove_log(work):
 
 def log_record(image, **expected):
     """A check: production.log holds one JSON line with the image's digest and `expected`."""
-    def check(work):
+    def check(work, _image):
         with open(os.path.join(work, "production.log"), "rb") as f:
             data = f.read()
         lines = data.split(b"\n")
@@ -236,6 +238,52 @@ def log_record(image, **expected):
             problems.append(f"bytes_sent is {record.get('bytes_sent')!r}")
         return problems
     return check
+
+
+def trace_bytes_to_box(path):
+    """The bytes of a line trace's prog>box lines, in order."""
+    data = bytearray()
+    with open(path, encoding="latin-1") as f:
+        for line in f:
+            fields = line.split("|", 1)[0].split()
+            if len(fields) > 2 and fields[1] == "prog>box":
+                data.extend(int(token, 16) for token in fields[2:])
+    return bytes(data)
+
+
+def check_traces(work, image):
+    """The program's trace (UPDATE_TRACE=prog.trace) is in place, holds the image, and has the
+    same bytes as boxsim's trace of the run."""
+    program = os.path.join(work, "prog.trace")
+    if not os.path.isfile(program) or os.path.islink(program):
+        return ["prog.trace is not a file"]
+    left = [n for n in os.listdir(work) if n.startswith("prog.trace.")]
+    problems = [f"{name} left behind" for name in left]
+    if image[:128] not in trace_bytes_to_box(program):
+        problems.append("the trace does not hold the image's first block")
+    diff = subprocess.run([os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                        "scripts", "trace-diff"), program,
+                           os.path.join(work, "box.trace")], capture_output=True, text=True)
+    if diff.returncode != 0:
+        problems.append("trace-diff: " + diff.stdout + diff.stderr)
+    return problems
+
+
+def check_interrupted_trace(work, image):
+    """After Ctrl-C the trace is in place and complete: the interrupt, then the port's settings
+    given back, both after bytes of the transfer."""
+    del image
+    program = os.path.join(work, "prog.trace")
+    if not os.path.isfile(program):
+        return ["prog.trace is not there"]
+    problems = [f"{n} left behind" for n in os.listdir(work) if n.startswith("prog.trace.")]
+    with open(program, encoding="latin-1") as f:
+        labels = [line.split()[1] for line in f if line.strip() and not line.startswith("#")]
+    if "stop" not in labels or "restored" not in labels[labels.index("stop"):]:
+        problems.append("the trace lacks the interrupt and the port's settings after it")
+    if labels.count("prog>box") < 10:
+        problems.append("the trace holds too few bytes")
+    return problems
 
 
 def scenarios(smoke):
@@ -358,6 +406,33 @@ def scenarios(smoke):
                  expect_err=("UPDATE_LOG=logdir: ",
                              "; the update goes on without a production log.\n"),
                  expect_out=("Download successfully finished. (com port: 1)\n",)),
+        Scenario("line trace: UPDATE_TRACE holds the bytes the box saw (trace-diff agrees)",
+                 pad_image(sample_payload(6000), 0x14, 0x00180004), ["{image}"],
+                 ["--version", "24.4", "--hw", "0x14", "--trace", "{work}/box.trace"],
+                 env={"UPDATE_TRACE": "prog.trace"}, check=check_traces,
+                 expect_out=("Download successfully finished. (com port: 1)\n",),
+                 forbid_err=("UPDATE_TRACE",)),
+        Scenario("line trace: Ctrl-C during a transfer leaves the trace complete at its name",
+                 pad_image(sample_payload(200000), 0x14, 0x00180004), ["{image}"],
+                 ["--version", "24.4", "--hw", "0x14", "--pace"], expect_code=1,
+                 compare_saved=False, port_kept=True, interrupt_after="% transmitted\r",
+                 env={"UPDATE_TRACE": "prog.trace"}, check=check_interrupted_trace),
+        Scenario("line trace: a file that cannot be created costs one line, the update succeeds",
+                 pad_image(sample_payload(6000), 0x14, 0x00180004), ["{image}"],
+                 ["--version", "24.4", "--hw", "0x14"],
+                 env={"UPDATE_TRACE": "no-such-dir\\prog.trace"},
+                 expect_out=("Download successfully finished. (com port: 1)\n",),
+                 expect_err=("UPDATE_TRACE no-such-dir\\prog.trace: ",
+                             "; the update runs without a line trace.\n")),
+        Scenario("line trace: a directory at the name shows at the start, nothing is left",
+                 pad_image(sample_payload(6000), 0x14, 0x00180004), ["{image}"],
+                 ["--version", "24.4", "--hw", "0x14"],
+                 setup=lambda work: os.makedirs(os.path.join(work, "trace.d"), exist_ok=True),
+                 env={"UPDATE_TRACE": "trace.d"},
+                 check=lambda work, image: [f"{n} left behind" for n in os.listdir(work)
+                                            if n.startswith("trace.d.")],
+                 expect_out=("Download successfully finished. (com port: 1)\n",),
+                 expect_err=("UPDATE_TRACE trace.d: ", "; the update runs without a line trace.\n")),
         Scenario("satellite request: eol", None, ["-s", "eol"],
                  ["--version", "24.4", "--hw", "2", "--satellite", "--expect-answer", "5"],
                  compare_saved=False,

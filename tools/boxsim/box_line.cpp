@@ -22,6 +22,7 @@
 #include <ctime>
 
 #include "box_line.h"
+#include "serial/line_trace.h"
 
 namespace {
 
@@ -292,6 +293,7 @@ int BoxLine::Fill(int timeoutMs) {
         uint8_t chunk[256];
         const ssize_t n = read(master_, chunk, sizeof chunk);
         if (n > 0) {
+            TraceLineBytes(LineDirection::ProgToBox, chunk, static_cast<uint32_t>(n));
             const uint32_t programBaud = ProgramBaud();
             const double at = NowMs();
             if (inboxPos_ == inbox_.size()) {
@@ -307,6 +309,7 @@ int BoxLine::Fill(int timeoutMs) {
             continue;
         }
         ended_ = true;
+        TraceLineEvent("close", "the program hung up");
         Log("the program hung up");
         return -2;
     }
@@ -436,6 +439,7 @@ bool BoxLine::WriteAll(const uint8_t* data, size_t length) {
 }
 
 bool BoxLine::Deliver(const uint8_t* data, size_t length) {
+    TraceLineBytes(LineDirection::BoxToProg, data, static_cast<uint32_t>(length));
     if (adapter_ == nullptr) {
         return WriteAll(data, length);
     }

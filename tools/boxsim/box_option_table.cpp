@@ -25,6 +25,8 @@ constexpr std::array OptionTable{
                "make a symlink PATH to the terminal (a stale one is replaced; removed at exit)"},
     OptionInfo{"pace", "", G::Box, "send at the line rate (10 bits per byte)"},
     OptionInfo{"save", "FILE", G::Box, "save what the box received (every player)"},
+    OptionInfo{"trace", "FILE", G::Box,
+               "write the line trace of the box's side into FILE (the format of UPDATE_TRACE)"},
     OptionInfo{"boxes", "N", G::Box, "play N boxes one after the other (loop mode; default 1)"},
     OptionInfo{"timeout", "MS", G::Box,
                "limit for the program's first byte (none); a silent box stops after MS quiet"},

@@ -14,6 +14,7 @@
 #include "box_line.h"
 #include "box_options.h"
 #include "box_players.h"
+#include "box_trace.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
     const long boxes = command.boxes;
     BoxStopOnSignals();
     BoxLine line;
-    if (!line.Open(options)) {
+    if (!line.Open(options) || !StartBoxTrace(options, line.SlavePath())) {
         return ExitUsage;
     }
     std::printf("%s\n", line.SlavePath().c_str());
