@@ -65,15 +65,6 @@ void SetCooked(const std::string& path) {
     close(fd);
 }
 
-std::vector<std::string> Names(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class BenchSafetyE2E : public ::testing::Test {
   protected:
     void SetUp() override { dir_ = test::TempDir(); }
@@ -135,7 +126,8 @@ TEST_P(PlantedHyperPad, IsReplacedTheBoxGetsTheHyperBootloaderAndTheOtherFileSta
     struct stat info {};
     ASSERT_EQ(stat(other.c_str(), &info), 0);
     EXPECT_EQ(info.st_nlink, 1u);
-    EXPECT_EQ(Names(dir_), (std::vector<std::string>{"image.pad", "other.bin", "received.bin"}));
+    EXPECT_EQ(test::DirectoryNames(dir_),
+              (std::vector<std::string>{"image.pad", "other.bin", "received.bin"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -252,7 +244,7 @@ TEST_P(Interrupted, EndsByTheSignalWithTheNoticeThePortAsFoundAndNoHyperPad) {
     const bool hyper = version + 1 < c.box.end() && (version + 1)->starts_with("1.");
     EXPECT_EQ(result.err, (hyper ? StandInLine() : std::string()) + Notice[c.language]) << story;
     EXPECT_EQ(after, before_);
-    for (const std::string& name : Names(dir_)) {
+    for (const std::string& name : test::DirectoryNames(dir_)) {
         EXPECT_NE(name.rfind("hyper.pad", 0), 0u) << name << " left behind";
     }
 }

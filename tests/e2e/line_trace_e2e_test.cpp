@@ -100,15 +100,6 @@ bool Contains(const std::vector<uint8_t>& haystack, const std::vector<uint8_t>& 
            haystack.end();
 }
 
-std::vector<std::string> Names(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class LineTraceE2E : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -204,7 +195,8 @@ TEST_F(LineTraceE2E, SuccessfulUpdateTracesTheBytesTheBoxSawWithoutChangingTheCo
                                            dir_ + "/prog.trace", dir_ + "/box.trace"});
     EXPECT_EQ(diff.exitCode, 0) << diff.out << diff.err;
     // Nothing else was left in the directory (no file of the trace's own under another name).
-    EXPECT_EQ(Names(dir_), (std::vector<std::string>{"box.trace", "image.pad", "prog.trace"}));
+    EXPECT_EQ(test::DirectoryNames(dir_),
+              (std::vector<std::string>{"box.trace", "image.pad", "prog.trace"}));
 }
 
 TEST_F(LineTraceE2E, IdMismatchShowsTheStageAndTheReleaseInACompleteTrace) {
@@ -258,7 +250,7 @@ TEST_P(TraceUncreatable, OneLineOnStandardErrorAndTheUpdateSucceeds) {
         expected.push_back(c.file);
         std::sort(expected.begin(), expected.end());
     }
-    EXPECT_EQ(Names(dir_), expected);
+    EXPECT_EQ(test::DirectoryNames(dir_), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, TraceUncreatable,

@@ -38,6 +38,9 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 // is removed with its content when the test program ends.
 std::string TempDir();
 
+// The names in `dir`, sorted (for checking what a run left behind).
+std::vector<std::string> DirectoryNames(const std::string& dir);
+
 // Makes `path` the current directory until the object goes out of scope.
 class ScopedCurrentDir {
   public:
