@@ -44,12 +44,13 @@ void Pause(int ms) {
     poll(nullptr, 0, ms);
 }
 
-// Waits until the driver's output queue is empty, at most OutputGraceMs. False when output is
-// still queued then (the line does not take it: a dead line, a handshake that holds it back).
+// Waits until the port's output has gone (the queue the port reports, as a write limit sees
+// it), at most OutputGraceMs. False when output is still queued then (the line does not take
+// it: a dead line, a handshake that holds it back).
 bool LetOutputGo(int fd) {
     const uint32_t start = ClockMs();
-    int queued = 0;
-    while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+    uint32_t queued = 0;
+    while (PortOutputQueued(static_cast<SerialLink>(fd), queued) != 0 && queued > 0) {
         if (ElapsedMs(start) >= OutputGraceMs) {
             return false;
         }

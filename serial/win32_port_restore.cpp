@@ -38,12 +38,11 @@ constexpr DWORD SettleMs = 100;
 // Waits until the output queue is empty, at most OutputGraceMs. False when output is still
 // queued then (the line does not take it). Plain pauses: this also runs while an interrupt
 // ends the program.
-bool LetOutputGo(HANDLE handle) {
+bool LetOutputGo(SerialLink link) {
     const DWORD start = GetTickCount();
     for (;;) {
-        DWORD errors = 0;
-        COMSTAT status{};
-        if (!ClearCommError(handle, &errors, &status) || status.cbOutQue == 0) {
+        uint32_t queued = 0;
+        if (PortOutputQueued(link, queued) == 0 || queued == 0) {
             return true;
         }
         if (GetTickCount() - start >= OutputGraceMs) {
@@ -55,7 +54,7 @@ bool LetOutputGo(HANDLE handle) {
 
 void GiveBack(SavedPort& entry, bool letOutputGo) {
     HANDLE handle = reinterpret_cast<HANDLE>(entry.link);
-    if (letOutputGo && LetOutputGo(handle)) {
+    if (letOutputGo && LetOutputGo(entry.link)) {
         Sleep(SettleMs);
     } else {
         // What has not gone out is dropped: neither the settings nor the close may wait on a
