@@ -1,5 +1,9 @@
 // The download procedures: one per bootloader family, each named by rows of the BootloaderTable
 // (frontend/tables.h) and called with the same ten arguments.
+//
+// A new family is its source file in protocols/ (the build takes every source there), its
+// declaration and its name below, and its rows in frontend/tables.h. The build fails when a
+// listed procedure serves no row or a row names a procedure that is not listed.
 #pragma once
 
 #include <array>
