@@ -9,10 +9,12 @@
 // is hidden by an earlier one.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <initializer_list>
 #include <span>
 #include <string_view>
@@ -64,12 +66,7 @@ class RowWriter {
 
     // Whether every listed procedure got at least one row.
     [[nodiscard]] constexpr bool ServesEveryProcedure() const {
-        for (const bool served : served_) {
-            if (!served) {
-                return false;
-            }
-        }
-        return true;
+        return std::ranges::all_of(served_, std::identity{});
     }
 
   private:
