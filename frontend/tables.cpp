@@ -19,9 +19,10 @@ constexpr bool EveryNamedProcedureServesARow() {
 constexpr bool NoRowIsHiddenByAnEarlierOne() {
     for (std::size_t i = 0; i < BootloaderRowCount; ++i) {
         for (std::size_t j = 0; j < i; ++j) {
-            if (std::string_view(BootloaderTable[i].version) == BootloaderTable[j].version &&
-                (BootloaderTable[i].hardwareType & 0xFF) ==
-                    (BootloaderTable[j].hardwareType & 0xFF)) {
+            // The cheap comparison first keeps the check within the compilers' step limits.
+            if ((BootloaderTable[i].hardwareType & 0xFF) ==
+                    (BootloaderTable[j].hardwareType & 0xFF) &&
+                std::string_view(BootloaderTable[i].version) == BootloaderTable[j].version) {
                 return false;
             }
         }
