@@ -33,8 +33,8 @@ VersionPair ReadVersionText(const char* text) {
     return pair;
 }
 
-// Room for the distinct versions of both tables.
-constexpr std::size_t MaxListedVersions = 100;
+// Room for the distinct versions of both tables: at most one per row.
+constexpr std::size_t MaxListedVersions = BootloaderTable.size() + LegacyLoaderTable.size();
 
 void PrintStandardListing() {
     std::array<VersionPair, MaxListedVersions> pairs{};

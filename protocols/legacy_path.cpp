@@ -1,6 +1,6 @@
-// The legacy loaders 10.0 to 12.3: their table, the loader's keyword and id query, and the
-// download that loads the image, checks it against the image type chosen with -t and the box's
-// software id, and runs the transfer that the loader's LegacyLoaderTable row names.
+// The legacy loaders 10.0 to 12.3: the lookup in their table, the loader's keyword and id query,
+// and the download that loads the image, checks it against the image type chosen with -t and the
+// box's software id, and runs the transfer that the loader's LegacyLoaderTable row names.
 #include "protocols/legacy_path.h"
 
 #include <array>
@@ -15,18 +15,6 @@
 #include "protocols/legacy_transfer.h"
 #include "protocols/time_limits.h"
 #include "serial/serial_link.h"
-
-// Columns: version, software id, hardware type, compression start, transfer.
-constinit const std::array<LegacyLoaderRow, LegacyRowCount + 1> LegacyLoaderTable{{
-    {"10.0", 0x000A0000, 4, 0x4000, LegacyTransfer10},
-    {"11.0", 0x000B0000, 4, 0x4000, LegacyTransfer11},
-    {"11.1", 0x000B0001, 4, 0x4000, LegacyTransfer11},
-    {"12.0", 0x000C0000, 4, 0x4000, LegacyTransfer12},
-    {"12.1", 0x000C0001, 4, 0x4000, LegacyTransfer12},
-    {"12.2", 0x000C0002, 4, 0x4000, LegacyTransfer12},
-    {"12.3", 0x000C0003, 4, 0x4000, LegacyTransfer12},
-    {"", 0, 0, 0, nullptr},
-}};
 
 bool FindLegacyRow(uint32_t softwareId, uint8_t hardwareType) {
     for (const LegacyLoaderRow& row : LegacyLoaderTable) {

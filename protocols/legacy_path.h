@@ -17,9 +17,20 @@ struct LegacyLoaderRow {
     LegacyTransferRoutine transfer;
 };
 
-inline constexpr std::size_t LegacyRowCount = 7;
-// 7 rows and one terminating row without a transfer.
-extern const std::array<LegacyLoaderRow, LegacyRowCount + 1> LegacyLoaderTable;
+// The rows and one terminating row without a transfer. Columns: version, software id, hardware
+// type, compression start, transfer.
+inline constexpr auto LegacyLoaderTable = std::to_array<LegacyLoaderRow>({
+    {"10.0", 0x000A0000, 4, 0x4000, LegacyTransfer10},
+    {"11.0", 0x000B0000, 4, 0x4000, LegacyTransfer11},
+    {"11.1", 0x000B0001, 4, 0x4000, LegacyTransfer11},
+    {"12.0", 0x000C0000, 4, 0x4000, LegacyTransfer12},
+    {"12.1", 0x000C0001, 4, 0x4000, LegacyTransfer12},
+    {"12.2", 0x000C0002, 4, 0x4000, LegacyTransfer12},
+    {"12.3", 0x000C0003, 4, 0x4000, LegacyTransfer12},
+    {"", 0, 0, 0, nullptr},
+});
+// The rows of the LegacyLoaderTable, not counting its terminating row.
+inline constexpr std::size_t LegacyRowCount = LegacyLoaderTable.size() - 1;
 
 // Whether some legacy row has this software id and hardware type.
 [[nodiscard]] bool FindLegacyRow(uint32_t softwareId, uint8_t hardwareType);

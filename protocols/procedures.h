@@ -1,5 +1,9 @@
 // The download procedures: one per bootloader family, each named by rows of the BootloaderTable
 // (frontend/tables.h) and called with the same ten arguments.
+//
+// A new family is its source file in protocols/ (the build takes every source there), its
+// declaration and its name below, and its rows in frontend/tables.h. The build fails when a
+// listed procedure serves no row or a row names a procedure that is not listed.
 #pragma once
 
 #include <array>
@@ -38,13 +42,33 @@ using DownloadProcedure = DownloadProcedureFunction*;
 // Placeholder of the 22.0 row: says so and fails.
 [[nodiscard]] DownloadProcedureFunction DownloadNotAvailable;
 
-// Every download procedure with its name, for the tools that show which procedure a row names.
+// Every download procedure with its name, for the production log, the line trace and the tools
+// that show which procedure a row names. The dispatch tables check at compile time that each
+// procedure they name is listed here and that each listed procedure serves a row.
 struct NamedProcedure {
     DownloadProcedure procedure;
     const char* name;
 };
-inline constexpr std::size_t DownloadProcedureCount = 11;
-extern const std::array<NamedProcedure, DownloadProcedureCount> DownloadProcedures;
+inline constexpr auto DownloadProcedures = std::to_array<NamedProcedure>({
+    {StreamingDownload, "StreamingDownload"},
+    {DownloadLoader14, "DownloadLoader14"},
+    {DownloadLoader15, "DownloadLoader15"},
+    {DownloadLoader16, "DownloadLoader16"},
+    {DownloadLoader17, "DownloadLoader17"},
+    {DownloadLoader20, "DownloadLoader20"},
+    {DownloadLoader42, "DownloadLoader42"},
+    {DownloadLoader46, "DownloadLoader46"},
+    {DownloadLoader411, "DownloadLoader411"},
+    {DownloadXmodem, "DownloadXmodem"},
+    {DownloadNotAvailable, "DownloadNotAvailable"},
+});
 
 // The name of a download procedure, or nullptr for a function that is none.
-[[nodiscard]] const char* DownloadProcedureName(DownloadProcedure procedure);
+[[nodiscard]] constexpr const char* DownloadProcedureName(DownloadProcedure procedure) {
+    for (const NamedProcedure& entry : DownloadProcedures) {
+        if (entry.procedure == procedure) {
+            return entry.name;
+        }
+    }
+    return nullptr;
+}
