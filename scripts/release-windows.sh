@@ -62,7 +62,7 @@ crlf </usr/share/common-licenses/GPL-3 >"$stage/licenses/GPL-3.txt"
 crlf </usr/share/doc/mingw-w64-x86-64-dev/copyright \
   >"$stage/licenses/mingw-w64-runtime-copyright.txt"
 
-(cd "$stage" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | sort |
-  xargs sha256sum >SHA256SUMS)
+(cd "$stage" && find . -type f | cut -c3- | sort | xargs sha256sum >../SHA256SUMS)
+mv "$build/release/SHA256SUMS" "$stage/"
 (cd "$build/release" && zip -qrX "../$name.zip" "$name")
 echo "$build/$name.zip"
