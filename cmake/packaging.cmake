@@ -1,10 +1,13 @@
 # Manual pages and the Debian package: `cmake --install` puts the manual pages of update
-# (also reached as aktualisieren), boxsim and padtool into section 1; `cpack -G DEB` packs the
-# three programs, the German name and the manual pages.
+# (also reached as aktualisieren), boxsim and padtool into section 1 and trace-diff (a Python
+# script) beside the programs; `cpack -G DEB` packs the programs, the German name, trace-diff
+# and the manual pages.
 if(WIN32)
   return()
 endif()
 include(GNUInstallDirs)
+
+install(PROGRAMS "${CMAKE_SOURCE_DIR}/scripts/trace-diff" DESTINATION "${CMAKE_INSTALL_BINDIR}")
 
 set(man1_dir "${CMAKE_INSTALL_MANDIR}/man1")
 install(FILES "${CMAKE_SOURCE_DIR}/man/update.1" "${CMAKE_SOURCE_DIR}/man/boxsim.1"
@@ -27,6 +30,6 @@ which checks and prepares PAD images.")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "update developers")
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libbz2-1.0, libssl3, libc6, libstdc++6, libgcc-s1")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libbz2-1.0, libssl3, libc6, libstdc++6, libgcc-s1, python3")
 set(CPACK_DEBIAN_FILE_NAME "DEB-DEFAULT")
 include(CPack)

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package in its own release build (no tests, no sanitizers), installs it with
 # dpkg -i and checks that the installed programs and manual pages answer: update -V,
-# aktualisieren -V, padtool --help, man -w update. A package that was not installed before is
-# removed again afterwards. Needs root for dpkg (or sudo without a password); set
-# UPDATE_PACKAGE_CHECK=0 for scripts/test.sh to skip this check.
+# aktualisieren -V, padtool --help, trace-diff on two small traces, man -w update. A package
+# that was not installed before is removed again afterwards. Needs root for dpkg (or sudo
+# without a password); set UPDATE_PACKAGE_CHECK=0 for scripts/test.sh to skip this check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${PACKAGE_BUILD_DIR:-build-package}
@@ -73,6 +73,18 @@ expect_first_line "update $version" /usr/bin/update -V
 expect_first_line "aktualisieren $version" /usr/bin/aktualisieren -V
 expect_first_line "usage: padtool info FILE..." /usr/bin/padtool --help
 /usr/bin/boxsim --help >/dev/null || fail "boxsim --help failed"
+# trace-diff is found on the path and tells equal byte streams from different ones.
+traces=$(mktemp -d)
+printf '0 prog>box 55 aa 01\n# a comment\n4 box>prog 06\n' >"$traces/prog.trace"
+printf '0 prog>box 55 aa\n2 prog>box 01\n9 box>prog 06\n' >"$traces/box.trace"
+printf '0 prog>box 55 ab 01\n4 box>prog 06\n' >"$traces/other.trace"
+expect_first_line "same bytes: 3 bytes prog>box, 1 bytes box>prog" \
+    trace-diff "$traces/prog.trace" "$traces/box.trace"
+status=0
+trace-diff "$traces/prog.trace" "$traces/other.trace" >/dev/null || status=$?
+rm -rf "$traces"
+[ "$status" -eq 1 ] || fail "trace-diff on different traces: exit status $status, expected 1"
+[ "$(command -v trace-diff)" = /usr/bin/trace-diff ] || fail "trace-diff is not /usr/bin/trace-diff"
 for page in update aktualisieren padtool boxsim; do
     path=$(man -w "$page" 2>/dev/null) || fail "man -w $page finds no manual page"
     case "$path" in

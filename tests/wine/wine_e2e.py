@@ -440,6 +440,7 @@ def scenarios(smoke):
     ]
     if smoke:
         keep = {"start-up: bare start prints the usage and ends with 1",
+                "start-up: -V under update.exe",
                 "streaming: 24.4 box, hardware type 0x14", "menu loader 2.0: encoded download"}
         return [s for s in all_scenarios if s.name in keep]
     return all_scenarios
