@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <array>
 
 #include "platform/clock.h"
 #include "platform/interrupt.h"
@@ -18,33 +17,10 @@
 #include "serial/port.h"
 #include "serial/port_counters.h"
 #include "serial/port_device.h"
-#include "serial/port_restore.h"
+#include "serial/port_state.h"
+#include "serial/win32_port_state.h"
 
 namespace {
-
-// A byte taken by PortWaitReadable and not yet delivered, per open port.
-struct PendingByte {
-    SerialLink link = InvalidLink;
-    bool present = false;
-    uint8_t value = 0;
-};
-std::array<PendingByte, 8> pendingBytes;
-
-PendingByte* PendingFor(SerialLink link, bool create) {
-    for (auto& p : pendingBytes) {
-        if (p.link == link)
-            return &p;
-    }
-    if (!create)
-        return nullptr;
-    for (auto& p : pendingBytes) {
-        if (p.link == InvalidLink) {
-            p = PendingByte{link, false, 0};
-            return &p;
-        }
-    }
-    return nullptr;
-}
 
 HANDLE AsHandle(SerialLink link) {
     return reinterpret_cast<HANDLE>(link);
@@ -114,11 +90,18 @@ SerialLink OpenPortDevice(int portNumber, uint32_t baudRate, int noWriteTimeout,
         KeepError();
         return InvalidLink;
     }
-    RememberPortSettings(reinterpret_cast<SerialLink>(handle));
+    auto link = reinterpret_cast<SerialLink>(handle);
+    if (!HoldPort(link)) {
+        CloseHandle(handle);
+        return InvalidLink;
+    }
+    // Gives back what the open took and closes the device, keeping the reason of the failure.
     auto fail = [&]() {
         KeepError();
-        RestorePortSettings(reinterpret_cast<SerialLink>(handle));
+        const uint32_t reason = GetLastErrorValue();
+        ReleasePort(link, true);
         CloseHandle(handle);
+        SetLastErrorValue(reason);
         return InvalidLink;
     };
 
@@ -159,9 +142,6 @@ SerialLink OpenPortDevice(int portNumber, uint32_t baudRate, int noWriteTimeout,
     if (!GetCommState(handle, &dcb))
         return fail();
 
-    auto link = reinterpret_cast<SerialLink>(handle);
-    if (PendingByte* p = PendingFor(link, true))
-        p->present = false;
     return link;
 }
 
@@ -187,9 +167,7 @@ int SetPortDeviceSpeed(SerialLink link, uint32_t baudRate) {
 void ClosePortDevice(SerialLink link) {
     if (link == InvalidLink)
         return;
-    if (PendingByte* p = PendingFor(link, false))
-        *p = PendingByte{};
-    RestorePortSettings(link);
+    ReleasePort(link, true);
     CloseHandle(AsHandle(link));
 }
 
@@ -197,10 +175,10 @@ int ReadPortDevice(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t&
     got = 0;
     if (maximum == 0)
         return 1;
-    PendingByte* pending = PendingFor(link, false);
-    if (pending != nullptr && pending->present) {
-        buffer[0] = pending->value;
-        pending->present = false;
+    Win32Port* port = FindPort(link);
+    if (port != nullptr && port->pendingPresent) {
+        buffer[0] = port->pendingValue;
+        port->pendingPresent = false;
         got = 1;
         ++buffer;
         --maximum;
@@ -238,11 +216,9 @@ int WritePortDevice(SerialLink link, const uint8_t* data, uint32_t length, uint3
 }
 
 int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
-    PendingByte* pending = PendingFor(link, true);
-    if (pending == nullptr)
-        return 1;  // no room to keep a byte: let the caller read
-    if (pending->present)
-        return 1;
+    Win32Port* port = FindPort(link);
+    if (port == nullptr || port->pendingPresent)
+        return 1;  // a port not held cannot keep a byte: let the caller read
     HANDLE handle = AsHandle(link);
     COMMTIMEOUTS saved{};
     if (!GetCommTimeouts(handle, &saved))
@@ -267,8 +243,8 @@ int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
         if (!ok)
             return 1;  // the next PortRead reports the failure
         if (count == 1) {
-            pending->value = received;
-            pending->present = true;
+            port->pendingValue = received;
+            port->pendingPresent = true;
             return 1;
         }
         if (timeoutMs != WaitForever) {

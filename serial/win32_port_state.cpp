@@ -1,0 +1,80 @@
+// The open ports on Windows and what they give back: the DCB record and the time-outs.
+#include <array>
+
+#include "platform/platform.h"
+#include "serial/port_state.h"
+#include "serial/win32_port_state.h"
+
+namespace {
+
+std::array<Win32Port, 8> ports{};
+
+Win32Port* FindLink(SerialLink link) {
+    for (auto& port : ports) {
+        if (port.link == link) {
+            return &port;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+Win32Port* FindPort(SerialLink link) {
+    return link == InvalidLink ? nullptr : FindLink(link);
+}
+
+bool HoldPort(SerialLink link) {
+    Win32Port* port = FindLink(link);
+    if (port == nullptr) {
+        port = FindLink(InvalidLink);
+    }
+    if (port == nullptr) {
+        SetLastErrorValue(ERROR_TOO_MANY_OPEN_FILES);
+        return false;
+    }
+    HANDLE handle = reinterpret_cast<HANDLE>(link);
+    Win32Port found{};
+    found.link = link;
+    found.found.DCBlength = sizeof(DCB);
+    if (!GetCommState(handle, &found.found) || !GetCommTimeouts(handle, &found.foundTimeouts)) {
+        SetLastErrorValue(static_cast<uint32_t>(GetLastError()));
+        return false;
+    }
+    *port = found;
+    GiveBackAtTheEnd();
+    return true;
+}
+
+void GiveBackPort(SerialLink link) {
+    Win32Port* port = FindPort(link);
+    if (port == nullptr) {
+        return;
+    }
+    HANDLE handle = reinterpret_cast<HANDLE>(link);
+    SetCommState(handle, &port->found);
+    SetCommTimeouts(handle, &port->foundTimeouts);
+    *port = {};
+}
+
+bool PortHeld(SerialLink link, uint32_t& baudRate) {
+    baudRate = 0;
+    if (FindPort(link) == nullptr) {
+        return false;
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    if (GetCommState(reinterpret_cast<HANDLE>(link), &dcb)) {
+        baudRate = dcb.BaudRate;
+    }
+    return true;
+}
+
+SerialLink AnyHeldPort() {
+    for (const auto& port : ports) {
+        if (port.link != InvalidLink) {
+            return port.link;
+        }
+    }
+    return InvalidLink;
+}
