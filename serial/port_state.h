@@ -6,9 +6,47 @@
 // through ReleasePort. Used by the port implementations only.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "serial/port.h"
+
+// The records of the open ports of a platform: `Record` has a member `link`, InvalidLink while
+// the record is free.
+template <typename Record>
+class PortTable {
+  public:
+    // The record of `link`; nullptr for InvalidLink and for a link not held.
+    [[nodiscard]] Record* Find(SerialLink link) {
+        return link == InvalidLink ? nullptr : Lookup(link);
+    }
+    // The record to fill for `link`: its own if it is held already, otherwise a free one;
+    // nullptr when every record is taken.
+    [[nodiscard]] Record* Take(SerialLink link) {
+        Record* record = Find(link);
+        return record != nullptr ? record : Lookup(InvalidLink);
+    }
+    // One of the links held, InvalidLink when there is none.
+    [[nodiscard]] SerialLink Any() const {
+        for (const Record& record : records_) {
+            if (record.link != InvalidLink) {
+                return record.link;
+            }
+        }
+        return InvalidLink;
+    }
+
+  private:
+    Record* Lookup(SerialLink link) {
+        for (Record& record : records_) {
+            if (record.link == link) {
+                return &record;
+            }
+        }
+        return nullptr;
+    }
+    std::array<Record, 16> records_{};
+};
 
 // ---- Platform half (one per platform) -------------------------------------------------------
 

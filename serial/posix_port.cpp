@@ -119,13 +119,8 @@ const char* PortDeviceName(int portNumber) {
     return name;
 }
 
-SerialLink OpenPortDevice(int portNumber, uint32_t baudRate, int noWriteTimeout,
+SerialLink OpenPortDevice(const char* name, uint32_t baudRate, int noWriteTimeout,
                           int hardwareHandshake, int evenParity) {
-    const char* name = PortDeviceName(portNumber);
-    if (name == nullptr) {
-        SetLastErrorValue(ErrorBadPort);
-        return InvalidLink;
-    }
     speed_t speed = 0;
     if (!SpeedFor(baudRate, speed)) {
         SetLastErrorValue(EINVAL);

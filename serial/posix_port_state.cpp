@@ -1,9 +1,10 @@
 // The open ports on POSIX and what they give back: termios, the DTR and RTS lines, the serial
 // driver's low-latency flag and the exclusive use of the device.
+#include "serial/posix_port_state.h"
+
 #include <sys/ioctl.h>
 #include <termios.h>
 
-#include <array>
 #include <cerrno>
 
 #ifdef __linux__
@@ -12,20 +13,10 @@
 
 #include "platform/platform.h"
 #include "serial/port_state.h"
-#include "serial/posix_port_state.h"
 
 namespace {
 
-std::array<PosixPort, 16> ports{};
-
-PosixPort* FindFd(int fd) {
-    for (auto& port : ports) {
-        if (port.fd == fd) {
-            return &port;
-        }
-    }
-    return nullptr;
-}
+PortTable<PosixPort> ports;
 
 #ifdef __linux__
 constexpr int LowLatencyFlag = ASYNC_LOW_LATENCY;
@@ -76,33 +67,30 @@ class ErrnoKeeper {
 void RestoreLowLatency(const PosixPort& port) {
     const ErrnoKeeper keeper;
     int current = 0;
-    if (!port.flagsChanged || flagCalls.get(port.fd, current) != 0) {
+    if (!port.flagsChanged || flagCalls.get(port.Fd(), current) != 0) {
         return;
     }
     const int restored = RestoredLatencyFlags(current, port.flags);
     if (restored != current) {
-        flagCalls.set(port.fd, restored);
+        flagCalls.set(port.Fd(), restored);
     }
 }
 
 }  // namespace
 
 PosixPort* FindPort(SerialLink link) {
-    return link < 0 ? nullptr : FindFd(static_cast<int>(link));
+    return ports.Find(link);
 }
 
 bool HoldPort(SerialLink link) {
     const int fd = static_cast<int>(link);
-    PosixPort* port = FindFd(fd);
-    if (port == nullptr) {
-        port = FindFd(-1);
-    }
+    PosixPort* port = ports.Take(link);
     if (port == nullptr) {
         SetLastErrorValue(EMFILE);
         return false;
     }
     PosixPort found{};
-    found.fd = fd;
+    found.link = link;
     if (tcgetattr(fd, &found.found) != 0) {
         SetLastErrorValue(static_cast<uint32_t>(errno));
         return false;
@@ -118,17 +106,17 @@ void GiveBackPort(SerialLink link) {
     if (port == nullptr) {
         return;
     }
-    tcsetattr(port->fd, TCSANOW, &port->found);
+    tcsetattr(port->Fd(), TCSANOW, &port->found);
     if (port->linesKnown) {
         int raise = port->lines & (TIOCM_DTR | TIOCM_RTS);
         int drop = ~port->lines & (TIOCM_DTR | TIOCM_RTS);
-        ioctl(port->fd, TIOCMBIS, &raise);
-        ioctl(port->fd, TIOCMBIC, &drop);
+        ioctl(port->Fd(), TIOCMBIS, &raise);
+        ioctl(port->Fd(), TIOCMBIC, &drop);
     }
     RestoreLowLatency(*port);
     if (port->exclusive) {
         // Free for other programs again; the lock goes with the descriptor.
-        ioctl(port->fd, TIOCNXCL);
+        ioctl(port->Fd(), TIOCNXCL);
     }
     *port = {};
 }
@@ -140,12 +128,7 @@ bool PortHeld(SerialLink link, uint32_t& baudRate) {
 }
 
 SerialLink AnyHeldPort() {
-    for (const auto& port : ports) {
-        if (port.fd >= 0) {
-            return port.fd;
-        }
-    }
-    return InvalidLink;
+    return ports.Any();
 }
 
 int LowLatencyFlags(int flags) {
@@ -159,11 +142,11 @@ int RestoredLatencyFlags(int current, int saved) {
 bool RequestLowLatency(PosixPort& port) {
     const ErrnoKeeper keeper;
     int found = 0;
-    if (flagCalls.get(port.fd, found) != 0) {
+    if (flagCalls.get(port.Fd(), found) != 0) {
         return false;  // not a serial driver that knows the request (ENOTTY on a pty)
     }
     const int wanted = LowLatencyFlags(found);
-    if (wanted == found || flagCalls.set(port.fd, wanted) != 0) {
+    if (wanted == found || flagCalls.set(port.Fd(), wanted) != 0) {
         return false;  // already low latency, or refused (EPERM, EINVAL): nothing to put back
     }
     port.flagsChanged = true;

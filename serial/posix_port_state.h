@@ -11,7 +11,7 @@
 #include "serial/port.h"
 
 struct PosixPort {
-    int fd = -1;
+    SerialLink link = InvalidLink;
     termios found{};
     bool linesKnown = false;  // a pseudo-terminal has no modem lines
     int lines = 0;
@@ -21,6 +21,8 @@ struct PosixPort {
     uint32_t multiplierMs = 0;
     uint32_t constantMs = 0;
     uint32_t baudRate = 0;
+
+    [[nodiscard]] int Fd() const { return static_cast<int>(link); }
 };
 
 // The record of an open link, nullptr for a link not held.

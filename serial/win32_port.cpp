@@ -76,13 +76,8 @@ const char* PortDeviceName(int portNumber) {
     return names[portNumber - 1];
 }
 
-SerialLink OpenPortDevice(int portNumber, uint32_t baudRate, int noWriteTimeout,
+SerialLink OpenPortDevice(const char* name, uint32_t baudRate, int noWriteTimeout,
                           int hardwareHandshake, int evenParity) {
-    const char* name = PortDeviceName(portNumber);
-    if (name == nullptr) {
-        SetLastErrorValue(ErrorBadPort);
-        return InvalidLink;
-    }
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -1,34 +1,21 @@
 // The open ports on Windows and what they give back: the DCB record and the time-outs.
-#include <array>
+#include "serial/win32_port_state.h"
 
 #include "platform/platform.h"
 #include "serial/port_state.h"
-#include "serial/win32_port_state.h"
 
 namespace {
 
-std::array<Win32Port, 8> ports{};
-
-Win32Port* FindLink(SerialLink link) {
-    for (auto& port : ports) {
-        if (port.link == link) {
-            return &port;
-        }
-    }
-    return nullptr;
-}
+PortTable<Win32Port> ports;
 
 }  // namespace
 
 Win32Port* FindPort(SerialLink link) {
-    return link == InvalidLink ? nullptr : FindLink(link);
+    return ports.Find(link);
 }
 
 bool HoldPort(SerialLink link) {
-    Win32Port* port = FindLink(link);
-    if (port == nullptr) {
-        port = FindLink(InvalidLink);
-    }
+    Win32Port* port = ports.Take(link);
     if (port == nullptr) {
         SetLastErrorValue(ERROR_TOO_MANY_OPEN_FILES);
         return false;
@@ -71,10 +58,5 @@ bool PortHeld(SerialLink link, uint32_t& baudRate) {
 }
 
 SerialLink AnyHeldPort() {
-    for (const auto& port : ports) {
-        if (port.link != InvalidLink) {
-            return port.link;
-        }
-    }
-    return InvalidLink;
+    return ports.Any();
 }
