@@ -58,9 +58,8 @@ int AwaitSentWithinLimit(SerialLink link, uint32_t start, uint32_t length, uint3
     if (!GetCommTimeouts(handle, &timeouts) ||
         (timeouts.WriteTotalTimeoutMultiplier == 0 && timeouts.WriteTotalTimeoutConstant == 0))
         return 1;
-    DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    const uint32_t baudRate = GetCommState(handle, &dcb) ? dcb.BaudRate : 0;
+    uint32_t baudRate = 0;
+    (void)PortHeld(link, baudRate);
     const uint64_t limit = static_cast<uint64_t>(timeouts.WriteTotalTimeoutMultiplier) * length +
                            timeouts.WriteTotalTimeoutConstant;
     return AwaitOutputSent(link, start, static_cast<uint32_t>(std::min<uint64_t>(limit, MAXDWORD)),
