@@ -26,6 +26,14 @@ class PortTable {
         Record* record = Find(link);
         return record != nullptr ? record : Lookup(InvalidLink);
     }
+    // Hands the record of `link` to `giveBack` and frees it; nothing for a link not held.
+    template <typename GiveBack>
+    void Release(SerialLink link, GiveBack giveBack) {
+        if (Record* record = Find(link)) {
+            giveBack(*record);
+            *record = Record{};
+        }
+    }
     // One of the links held, InvalidLink when there is none.
     [[nodiscard]] SerialLink Any() const {
         for (const Record& record : records_) {

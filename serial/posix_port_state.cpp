@@ -102,23 +102,20 @@ bool HoldPort(SerialLink link) {
 }
 
 void GiveBackPort(SerialLink link) {
-    PosixPort* port = FindPort(link);
-    if (port == nullptr) {
-        return;
-    }
-    tcsetattr(port->Fd(), TCSANOW, &port->found);
-    if (port->linesKnown) {
-        int raise = port->lines & (TIOCM_DTR | TIOCM_RTS);
-        int drop = ~port->lines & (TIOCM_DTR | TIOCM_RTS);
-        ioctl(port->Fd(), TIOCMBIS, &raise);
-        ioctl(port->Fd(), TIOCMBIC, &drop);
-    }
-    RestoreLowLatency(*port);
-    if (port->exclusive) {
-        // Free for other programs again; the lock goes with the descriptor.
-        ioctl(port->Fd(), TIOCNXCL);
-    }
-    *port = {};
+    ports.Release(link, [](const PosixPort& port) {
+        tcsetattr(port.Fd(), TCSANOW, &port.found);
+        if (port.linesKnown) {
+            int raise = port.lines & (TIOCM_DTR | TIOCM_RTS);
+            int drop = ~port.lines & (TIOCM_DTR | TIOCM_RTS);
+            ioctl(port.Fd(), TIOCMBIS, &raise);
+            ioctl(port.Fd(), TIOCMBIC, &drop);
+        }
+        RestoreLowLatency(port);
+        if (port.exclusive) {
+            // Free for other programs again; the lock goes with the descriptor.
+            ioctl(port.Fd(), TIOCNXCL);
+        }
+    });
 }
 
 bool PortHeld(SerialLink link, uint32_t& baudRate) {

@@ -34,14 +34,11 @@ bool HoldPort(SerialLink link) {
 }
 
 void GiveBackPort(SerialLink link) {
-    Win32Port* port = FindPort(link);
-    if (port == nullptr) {
-        return;
-    }
-    HANDLE handle = reinterpret_cast<HANDLE>(link);
-    SetCommState(handle, &port->found);
-    SetCommTimeouts(handle, &port->foundTimeouts);
-    *port = {};
+    ports.Release(link, [](Win32Port& port) {
+        HANDLE handle = reinterpret_cast<HANDLE>(port.link);
+        SetCommState(handle, &port.found);
+        SetCommTimeouts(handle, &port.foundTimeouts);
+    });
 }
 
 bool PortHeld(SerialLink link, uint32_t& baudRate) {
