@@ -1,6 +1,6 @@
-// The portable half of File: moving, reading, writing and closing through stdio. Opening,
-// creating, the size and the platform's reasons of a failure come from platform/posix/base.cpp
-// or platform/win32/base.cpp.
+// The portable half of File: moving, reading, writing and closing through stdio, and the checks
+// common to every call. Opening, creating, the size of an open file and the platform's reasons of a
+// failure come from platform/posix/base.cpp or platform/win32/base.cpp.
 #include "platform/file.h"
 
 #include <cerrno>
@@ -15,6 +15,15 @@ File& File::operator=(File&& other) noexcept {
         other.stream_ = nullptr;
     }
     return *this;
+}
+
+int File::Size(uint64_t& size) {
+    size = 0;
+    if (stream_ == nullptr) {
+        SetLastErrorValue(NotOpenError());
+        return 0;
+    }
+    return OpenFileSize(size);
 }
 
 int File::Read(void* buffer, uint32_t wanted, uint32_t& got) {

@@ -41,6 +41,8 @@ class File {
     explicit File(std::FILE* stream) : stream_(stream) {}
     // A stream over an open descriptor of the C library; on failure the descriptor is closed.
     static File OpenStream(int fd, const char* mode);
+    // The size of the open file (the platform half of Size).
+    int OpenFileSize(uint64_t& size);
 
     // The platform's reasons of a failure, for the portable half: a call on a file that is not
     // open, a failed read and a failed write (the latter two just after the stdio call).

@@ -20,21 +20,16 @@ uint32_t TransmitMs(uint32_t bytes, uint32_t baudRate) {
     return static_cast<uint32_t>(std::clamp<uint64_t>(ms, 1, UINT32_MAX));
 }
 
-int AwaitOutputSent(SerialLink link, uint32_t startMs, uint32_t limitMs, uint32_t baudRate,
-                    uint32_t& written) {
-    bool watchInput = true;
+int DrainOutput(SerialLink link, uint32_t startMs, uint32_t limitMs, uint32_t baudRate,
+                bool watchInput, uint32_t& queued) {
     for (;;) {
-        uint32_t queued = 0;
+        queued = 0;
         if (PortOutputQueued(link, queued) == 0 || queued == 0) {
+            queued = 0;
             return 1;
         }
         const uint32_t elapsed = ElapsedMs(startMs);
         if (elapsed >= limitMs) {
-            // Held back past the limit: like a write whose limit expired, the bytes that did not
-            // go out are not sent later, and the caller sends them again if it wants to.
-            PortDiscardOutput(link);
-            written -= std::min(queued, written);
-            SetLastErrorValue(ErrorCounterTimeout);
             return 0;
         }
         const uint32_t pause = std::min(TransmitMs(queued, baudRate), limitMs - elapsed);
@@ -46,4 +41,18 @@ int AwaitOutputSent(SerialLink link, uint32_t startMs, uint32_t limitMs, uint32_
             SleepMs(pause);
         }
     }
+}
+
+int AwaitOutputSent(SerialLink link, uint32_t startMs, uint32_t limitMs, uint32_t baudRate,
+                    uint32_t& written) {
+    uint32_t queued = 0;
+    if (DrainOutput(link, startMs, limitMs, baudRate, true, queued) != 0) {
+        return 1;
+    }
+    // Held back past the limit: like a write whose limit expired, the bytes that did not go out
+    // are not sent later, and the caller sends them again if it wants to.
+    PortDiscardOutput(link);
+    written -= std::min(queued, written);
+    SetLastErrorValue(ErrorCounterTimeout);
+    return 0;
 }

@@ -17,10 +17,17 @@
 // rounded up, at least 1 ms. A speed of 0 (unknown) counts as 1 ms per byte.
 [[nodiscard]] uint32_t TransmitMs(uint32_t bytes, uint32_t baudRate);
 
-// Waits until the port's output queue is empty, until `limitMs` have passed since `startMs`
-// (the start of the write call). Between two looks at the queue it waits about the time the
-// queued bytes need at `baudRate`, never past the limit; input from the box ends the first such
-// wait early (the box has answered, so the bytes are likely out), later ones are plain pauses.
+// Waits until the port's output queue is empty, until `limitMs` have passed since `startMs`.
+// Between two looks at the queue it waits about the time the queued bytes need at `baudRate`,
+// never past the limit; with `watchInput`, input from the box ends the first such wait early (the
+// box has answered, so the bytes are likely out), later ones are plain pauses. Returns 1 when the
+// queue ran empty or the port cannot tell; 0 when the limit passed first, with `queued` the bytes
+// still waiting. The one wait for the output queue: the write limit and the port's give-back
+// (serial/port_state.h) both use it.
+[[nodiscard]] int DrainOutput(SerialLink link, uint32_t startMs, uint32_t limitMs,
+                              uint32_t baudRate, bool watchInput, uint32_t& queued);
+
+// The write limit's wait (DrainOutput from the start of the write call, watching for input).
 // Returns 1 when the queue ran empty or the port cannot tell. Returns 0 when the limit passed
 // first: what is still queued is thrown away, `written` loses those bytes, and the last-error
 // value is ErrorCounterTimeout.

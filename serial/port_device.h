@@ -8,7 +8,9 @@
 
 #include "serial/port.h"
 
-[[nodiscard]] SerialLink OpenPortDevice(int portNumber, uint32_t baudRate, int noWriteTimeout,
+// Opens the device `name` (PortDeviceName of a port 1 to 4; OpenSerialLink refuses other
+// numbers before it gets here).
+[[nodiscard]] SerialLink OpenPortDevice(const char* name, uint32_t baudRate, int noWriteTimeout,
                                         int hardwareHandshake, int evenParity);
 [[nodiscard]] int SetPortDeviceSpeed(SerialLink link, uint32_t baudRate);
 void ClosePortDevice(SerialLink link);

@@ -4,9 +4,8 @@
 // The link's behaviour is the same as on every other platform: reads never wait, writes stop at
 // a deadline of (multiplier * length + constant) ms, counted until the bytes have left the
 // driver's output queue, and then report ErrorCounterTimeout, and a device that went away makes
-// a read fail with ErrorOperationAborted. Opening asks the driver for low latency
-// (serial/posix_latency.h); closing puts it back.
-#include <array>
+// a read fail with ErrorOperationAborted. Opening asks the driver for low latency; what the
+// device had as found, and the link's write limits, live in its record (serial/posix_port_state.h).
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -26,50 +25,10 @@
 #include "serial/port.h"
 #include "serial/port_counters.h"
 #include "serial/port_device.h"
-#include "serial/port_restore.h"
-#include "serial/posix_latency.h"
+#include "serial/port_state.h"
+#include "serial/posix_port_state.h"
 
 namespace {
-
-// ---- Write limits of the open links ---------------------------------------------------------
-// The port driver keeps no write time-outs on POSIX, so the limits of each open link live here,
-// with the link's speed, by which the wait for the output queue is paced.
-
-struct WriteLimits {
-    int fd = -1;
-    uint32_t multiplierMs = 0;
-    uint32_t constantMs = 0;
-    uint32_t baudRate = 0;
-};
-
-std::array<WriteLimits, 16> writeLimits{};
-
-WriteLimits* FindLimits(int fd) {
-    for (auto& entry : writeLimits) {
-        if (entry.fd == fd) {
-            return &entry;
-        }
-    }
-    return nullptr;
-}
-
-bool AddLimits(int fd, uint32_t multiplierMs, uint32_t constantMs, uint32_t baudRate) {
-    WriteLimits* entry = FindLimits(fd);
-    if (entry == nullptr) {
-        entry = FindLimits(-1);
-    }
-    if (entry == nullptr) {
-        return false;
-    }
-    *entry = {fd, multiplierMs, constantMs, baudRate};
-    return true;
-}
-
-void RemoveLimits(int fd) {
-    if (WriteLimits* entry = FindLimits(fd)) {
-        *entry = {};
-    }
-}
 
 // ---- Settings ---------------------------------------------------------------------------
 
@@ -136,9 +95,9 @@ uint32_t PortErrorValue(int error) {
                                                              : static_cast<uint32_t>(error);
 }
 
+// Gives back what the open took so far (nothing before HoldPort) and closes the device.
 SerialLink FailOpen(int fd, int error) {
-    RestorePortSettings(fd);
-    RemoveLimits(fd);
+    ReleasePort(fd, true);
     close(fd);
     SetLastErrorValue(static_cast<uint32_t>(error));
     return InvalidLink;
@@ -160,13 +119,8 @@ const char* PortDeviceName(int portNumber) {
     return name;
 }
 
-SerialLink OpenPortDevice(int portNumber, uint32_t baudRate, int noWriteTimeout,
+SerialLink OpenPortDevice(const char* name, uint32_t baudRate, int noWriteTimeout,
                           int hardwareHandshake, int evenParity) {
-    const char* name = PortDeviceName(portNumber);
-    if (name == nullptr) {
-        SetLastErrorValue(ErrorBadPort);
-        return InvalidLink;
-    }
     speed_t speed = 0;
     if (!SpeedFor(baudRate, speed)) {
         SetLastErrorValue(EINVAL);
@@ -183,13 +137,17 @@ SerialLink OpenPortDevice(int portNumber, uint32_t baudRate, int noWriteTimeout,
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno != EOPNOTSUPP) {
         return FailOpen(fd, errno == EWOULDBLOCK ? EBUSY : errno);
     }
-    if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
+    if (!HoldPort(fd)) {
+        return FailOpen(fd, static_cast<int>(GetLastErrorValue()));
+    }
+    PosixPort& port = *FindPort(fd);
+    port.exclusive = ioctl(fd, TIOCEXCL) == 0;
+    if (!port.exclusive && errno != ENOTTY && errno != EINVAL) {
         return FailOpen(fd, errno);
     }
-    if (!AddLimits(fd, noWriteTimeout != 0 ? 0 : 1, noWriteTimeout != 0 ? 0 : 10, baudRate)) {
-        return FailOpen(fd, EMFILE);
-    }
-    RememberPortSettings(fd);
+    port.multiplierMs = noWriteTimeout != 0 ? 0 : 1;
+    port.constantMs = noWriteTimeout != 0 ? 0 : 10;
+    port.baudRate = baudRate;
 
     termios settings{};
     if (tcgetattr(fd, &settings) != 0) {
@@ -208,7 +166,7 @@ SerialLink OpenPortDevice(int portNumber, uint32_t baudRate, int noWriteTimeout,
     if (tcgetattr(fd, &settings) != 0) {
         return FailOpen(fd, errno);
     }
-    RequestLowLatency(fd);
+    RequestLowLatency(port);
     return fd;
 }
 
@@ -234,8 +192,8 @@ int SetPortDeviceSpeed(SerialLink link, uint32_t baudRate) {
         SetLastErrorValue(static_cast<uint32_t>(errno));
         return 0;
     }
-    if (WriteLimits* entry = FindLimits(fd)) {
-        entry->baudRate = baudRate;
+    if (PosixPort* port = FindPort(link)) {
+        port->baudRate = baudRate;
     }
     SleepMs(500);
     return 1;
@@ -245,13 +203,8 @@ void ClosePortDevice(SerialLink link) {
     if (link == InvalidLink) {
         return;
     }
-    const int fd = static_cast<int>(link);
-    RestorePortSettings(link);
-    RemoveLimits(fd);
-    RestoreLowLatency(fd);
-    // Give the device free for other programs; the lock goes with the descriptor.
-    ioctl(fd, TIOCNXCL);
-    close(fd);
+    ReleasePort(link, true);
+    close(static_cast<int>(link));
 }
 
 int ReadPortDevice(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t& got) {
@@ -280,7 +233,7 @@ int ReadPortDevice(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t&
 int WritePortDevice(SerialLink link, const uint8_t* data, uint32_t length, uint32_t& written) {
     written = 0;
     const int fd = static_cast<int>(link);
-    const WriteLimits* limits = FindLimits(fd);
+    const PosixPort* limits = FindPort(link);
     const bool limited =
         limits != nullptr && (limits->multiplierMs != 0 || limits->constantMs != 0);
     uint64_t budget = 0;
@@ -355,9 +308,9 @@ void PortClearErrors(SerialLink) {
 }
 
 void PortSetWriteLimits(SerialLink link, uint32_t multiplierMs, uint32_t constantMs) {
-    if (WriteLimits* entry = FindLimits(static_cast<int>(link))) {
-        entry->multiplierMs = multiplierMs;
-        entry->constantMs = constantMs;
+    if (PosixPort* port = FindPort(link)) {
+        port->multiplierMs = multiplierMs;
+        port->constantMs = constantMs;
     }
 }
 

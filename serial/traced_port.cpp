@@ -9,14 +9,19 @@
 
 SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
                           int hardwareHandshake, int evenParity) {
-    const SerialLink link =
-        OpenPortDevice(portNumber, baudRate, noWriteTimeout, hardwareHandshake, evenParity);
+    const char* name = PortDeviceName(portNumber);
+    SerialLink link = InvalidLink;
+    if (name == nullptr) {
+        SetLastErrorValue(ErrorBadPort);
+    } else {
+        link = OpenPortDevice(name, baudRate, noWriteTimeout, hardwareHandshake, evenParity);
+    }
     if (lineTraceActive) {
         if (link == InvalidLink) {
             TracePortCall("open", 0, LineDirection::ProgToBox, nullptr, 0);
         } else {
             // The rule of both platforms: RTS/CTS only without parity.
-            TracePortOpen(portNumber, PortDeviceName(portNumber), baudRate, evenParity == 1,
+            TracePortOpen(portNumber, name, baudRate, evenParity == 1,
                           hardwareHandshake == 1 && evenParity != 1);
         }
     }

@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <array>
 
 #include "platform/clock.h"
 #include "platform/interrupt.h"
@@ -18,33 +17,10 @@
 #include "serial/port.h"
 #include "serial/port_counters.h"
 #include "serial/port_device.h"
-#include "serial/port_restore.h"
+#include "serial/port_state.h"
+#include "serial/win32_port_state.h"
 
 namespace {
-
-// A byte taken by PortWaitReadable and not yet delivered, per open port.
-struct PendingByte {
-    SerialLink link = InvalidLink;
-    bool present = false;
-    uint8_t value = 0;
-};
-std::array<PendingByte, 8> pendingBytes;
-
-PendingByte* PendingFor(SerialLink link, bool create) {
-    for (auto& p : pendingBytes) {
-        if (p.link == link)
-            return &p;
-    }
-    if (!create)
-        return nullptr;
-    for (auto& p : pendingBytes) {
-        if (p.link == InvalidLink) {
-            p = PendingByte{link, false, 0};
-            return &p;
-        }
-    }
-    return nullptr;
-}
 
 HANDLE AsHandle(SerialLink link) {
     return reinterpret_cast<HANDLE>(link);
@@ -82,9 +58,8 @@ int AwaitSentWithinLimit(SerialLink link, uint32_t start, uint32_t length, uint3
     if (!GetCommTimeouts(handle, &timeouts) ||
         (timeouts.WriteTotalTimeoutMultiplier == 0 && timeouts.WriteTotalTimeoutConstant == 0))
         return 1;
-    DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    const uint32_t baudRate = GetCommState(handle, &dcb) ? dcb.BaudRate : 0;
+    uint32_t baudRate = 0;
+    (void)PortHeld(link, baudRate);
     const uint64_t limit = static_cast<uint64_t>(timeouts.WriteTotalTimeoutMultiplier) * length +
                            timeouts.WriteTotalTimeoutConstant;
     return AwaitOutputSent(link, start, static_cast<uint32_t>(std::min<uint64_t>(limit, MAXDWORD)),
@@ -100,13 +75,8 @@ const char* PortDeviceName(int portNumber) {
     return names[portNumber - 1];
 }
 
-SerialLink OpenPortDevice(int portNumber, uint32_t baudRate, int noWriteTimeout,
+SerialLink OpenPortDevice(const char* name, uint32_t baudRate, int noWriteTimeout,
                           int hardwareHandshake, int evenParity) {
-    const char* name = PortDeviceName(portNumber);
-    if (name == nullptr) {
-        SetLastErrorValue(ErrorBadPort);
-        return InvalidLink;
-    }
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -114,11 +84,18 @@ SerialLink OpenPortDevice(int portNumber, uint32_t baudRate, int noWriteTimeout,
         KeepError();
         return InvalidLink;
     }
-    RememberPortSettings(reinterpret_cast<SerialLink>(handle));
+    auto link = reinterpret_cast<SerialLink>(handle);
+    if (!HoldPort(link)) {
+        CloseHandle(handle);
+        return InvalidLink;
+    }
+    // Gives back what the open took and closes the device, keeping the reason of the failure.
     auto fail = [&]() {
         KeepError();
-        RestorePortSettings(reinterpret_cast<SerialLink>(handle));
+        const uint32_t reason = GetLastErrorValue();
+        ReleasePort(link, true);
         CloseHandle(handle);
+        SetLastErrorValue(reason);
         return InvalidLink;
     };
 
@@ -159,9 +136,6 @@ SerialLink OpenPortDevice(int portNumber, uint32_t baudRate, int noWriteTimeout,
     if (!GetCommState(handle, &dcb))
         return fail();
 
-    auto link = reinterpret_cast<SerialLink>(handle);
-    if (PendingByte* p = PendingFor(link, true))
-        p->present = false;
     return link;
 }
 
@@ -187,9 +161,7 @@ int SetPortDeviceSpeed(SerialLink link, uint32_t baudRate) {
 void ClosePortDevice(SerialLink link) {
     if (link == InvalidLink)
         return;
-    if (PendingByte* p = PendingFor(link, false))
-        *p = PendingByte{};
-    RestorePortSettings(link);
+    ReleasePort(link, true);
     CloseHandle(AsHandle(link));
 }
 
@@ -197,10 +169,10 @@ int ReadPortDevice(SerialLink link, uint8_t* buffer, uint32_t maximum, uint32_t&
     got = 0;
     if (maximum == 0)
         return 1;
-    PendingByte* pending = PendingFor(link, false);
-    if (pending != nullptr && pending->present) {
-        buffer[0] = pending->value;
-        pending->present = false;
+    Win32Port* port = FindPort(link);
+    if (port != nullptr && port->pendingPresent) {
+        buffer[0] = port->pendingValue;
+        port->pendingPresent = false;
         got = 1;
         ++buffer;
         --maximum;
@@ -238,11 +210,9 @@ int WritePortDevice(SerialLink link, const uint8_t* data, uint32_t length, uint3
 }
 
 int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
-    PendingByte* pending = PendingFor(link, true);
-    if (pending == nullptr)
-        return 1;  // no room to keep a byte: let the caller read
-    if (pending->present)
-        return 1;
+    Win32Port* port = FindPort(link);
+    if (port == nullptr || port->pendingPresent)
+        return 1;  // a port not held cannot keep a byte: let the caller read
     HANDLE handle = AsHandle(link);
     COMMTIMEOUTS saved{};
     if (!GetCommTimeouts(handle, &saved))
@@ -267,8 +237,8 @@ int PortWaitReadable(SerialLink link, uint32_t timeoutMs) {
         if (!ok)
             return 1;  // the next PortRead reports the failure
         if (count == 1) {
-            pending->value = received;
-            pending->present = true;
+            port->pendingValue = received;
+            port->pendingPresent = true;
             return 1;
         }
         if (timeoutMs != WaitForever) {

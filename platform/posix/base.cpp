@@ -205,12 +205,7 @@ File File::OpenStream(int fd, const char* mode) {
     return File(stream);
 }
 
-int File::Size(uint64_t& size) {
-    size = 0;
-    if (stream_ == nullptr) {
-        SetLastErrorValue(NotOpenError());
-        return 0;
-    }
+int File::OpenFileSize(uint64_t& size) {
     struct stat info {};
     if (fstat(fileno(stream_), &info) != 0) {
         SetLastErrorFromErrno();

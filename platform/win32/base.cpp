@@ -73,6 +73,18 @@ int DescriptorOf(HANDLE handle, int flags) {
     return fd;
 }
 
+// A descriptor for writing to the file `name`, created as `disposition` says (CREATE_ALWAYS,
+// CREATE_NEW); -1 with the last-error value set on failure.
+int CreatedDescriptor(const char* name, DWORD disposition) {
+    HANDLE handle =
+        CreateFileA(name, GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        SetLastErrorValue(static_cast<uint32_t>(GetLastError()));
+        return -1;
+    }
+    return DescriptorOf(handle, _O_WRONLY);
+}
+
 }  // namespace
 
 File File::OpenRead(const char* name) {
@@ -94,24 +106,12 @@ File File::OpenRead(const char* name) {
 }
 
 File File::Create(const char* name) {
-    HANDLE handle =
-        CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        SetLastErrorValue(static_cast<uint32_t>(GetLastError()));
-        return File();
-    }
-    const int fd = DescriptorOf(handle, _O_WRONLY);
+    const int fd = CreatedDescriptor(name, CREATE_ALWAYS);
     return fd < 0 ? File() : OpenStream(fd, "wb");
 }
 
 File File::CreateNew(const char* name) {
-    HANDLE handle =
-        CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        SetLastErrorValue(static_cast<uint32_t>(GetLastError()));
-        return File();
-    }
-    const int fd = DescriptorOf(handle, _O_WRONLY);
+    const int fd = CreatedDescriptor(name, CREATE_NEW);
     return fd < 0 ? File() : OpenStream(fd, "wb");
 }
 
@@ -125,12 +125,7 @@ File File::OpenStream(int fd, const char* mode) {
     return File(stream);
 }
 
-int File::Size(uint64_t& size) {
-    size = 0;
-    if (stream_ == nullptr) {
-        SetLastErrorValue(NotOpenError());
-        return 0;
-    }
+int File::OpenFileSize(uint64_t& size) {
     LARGE_INTEGER value{};
     HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream_)));
     if (!GetFileSizeEx(handle, &value) || value.QuadPart < 0) {

@@ -1,6 +1,7 @@
-// Low latency for USB serial adapters: the flag arithmetic, and that a driver which does not know
-// the request (a pseudo-terminal) is left exactly as it was.
-#include "serial/posix_latency.h"
+// Low latency for USB serial adapters: the flag arithmetic, that a driver which does not know
+// the request (a pseudo-terminal) is left exactly as it was, and that every way out of the
+// program (closing the link, a failure exit, an interrupt) puts the flags back.
+#include "serial/posix_port_state.h"
 
 #include <gtest/gtest.h>
 #include <linux/serial.h>
@@ -8,14 +9,21 @@
 #include <termios.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "frontend/startup.h"
+#include "platform/clock.h"
+#include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "serial/port.h"
+#include "serial/port_state.h"
 
 namespace {
 
@@ -62,13 +70,15 @@ TEST(LowLatencyRequest, PseudoTerminalRefusesAndNothingChanges) {
     termios before{};
     ASSERT_EQ(tcgetattr(fd, &before), 0);
 
+    ASSERT_TRUE(HoldPort(fd));
     errno = EAGAIN;
     SetLastErrorValue(0x20000002);
-    EXPECT_FALSE(RequestLowLatency(fd));
+    EXPECT_FALSE(RequestLowLatency(*FindPort(fd)));
     EXPECT_EQ(errno, EAGAIN);
     EXPECT_EQ(GetLastErrorValue(), 0x20000002u);
-    RestoreLowLatency(fd);  // nothing was changed, so nothing is put back
+    GiveBackPort(fd);  // nothing was changed, so nothing is put back
     EXPECT_EQ(errno, EAGAIN);
+    EXPECT_EQ(FindPort(fd), nullptr);
 
     termios after{};
     ASSERT_EQ(tcgetattr(fd, &after), 0);
@@ -79,6 +89,65 @@ TEST(LowLatencyRequest, PseudoTerminalRefusesAndNothingChanges) {
     ASSERT_EQ(read(master, got, 2), 2);
     EXPECT_EQ(std::memcmp(got, "ok", 2), 0);
     close(fd);
+    close(master);
+}
+
+// A driver that knows the flags, in place of a pseudo-terminal's: it starts with 0x40
+// (ASYNC_SKIP_TEST) and tells standard error of every change, for the death tests to see.
+int driverFlags = ASYNC_SKIP_TEST;
+int FakeGetFlags(int, int& flags) {
+    flags = driverFlags;
+    return 0;
+}
+int FakeSetFlags(int, int flags) {
+    driverFlags = flags;
+    std::fprintf(stderr, "flags 0x%x\n", static_cast<unsigned>(flags));
+    return 0;
+}
+
+// Every way out gives the flags back: the low-latency flag asked for at open (0x2040 while the
+// link is open) is off again (0x40) as the process ends.
+TEST(LowLatencyRequest, EveryWayOutPutsTheFlagsBack) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    setenv("COM1", ptsname(master), 1);
+    struct WayOut {
+        const char* name;
+        std::function<void(SerialLink)> end;
+        std::function<bool(int)> status;
+    };
+    const WayOut waysOut[] = {
+        {"close",
+         [](SerialLink link) {
+             CloseSerialLink(link);
+             std::_Exit(0);  // no exit handlers: only the close can have given anything back
+         },
+         ::testing::ExitedWithCode(0)},
+        {"failure exit", [](SerialLink) { ExitProgram(1); }, ::testing::ExitedWithCode(1)},
+        {"interrupt",
+         [](SerialLink) {
+             std::raise(SIGTERM);
+             SleepMs(5000);  // the pause notices the interrupt and ends the program
+         },
+         ::testing::KilledBySignal(SIGTERM)},
+    };
+    for (const WayOut& way : waysOut) {
+        EXPECT_EXIT(
+            {
+                InstallInterruptHandlers();
+                UseSerialFlagCalls({FakeGetFlags, FakeSetFlags});
+                const SerialLink link = OpenSerialLink(1, 115200, 0, 0, 0);
+                if (link == InvalidLink || driverFlags != (ASYNC_SKIP_TEST | Low)) {
+                    std::_Exit(99);
+                }
+                way.end(link);
+            },
+            way.status, "^flags 0x2040\nflags 0x40\n$")
+            << way.name;
+    }
+    unsetenv("COM1");
     close(master);
 }
 
