@@ -89,7 +89,7 @@ void SendKeyword(SerialLink link, const SessionSettings& settings) {
     if (SendTimed(link, keyword, settings.syncMode != 0 ? NoTimeLimit : SendLimitMs) == 0) {
         if (GetLastErrorValue() == ErrorTimeout) {
             NoteFailure(Message::CannotConnectToBootloader, ErrorTimeout);
-            std::fprintf(stderr, "%s %i\n", messageText(Message::CannotConnectToBootloader),
+            std::fprintf(ErrorOutput(), "%s %i\n", messageText(Message::CannotConnectToBootloader),
                          settings.portNumber);
             PrintHint(KeywordHeldHint());
         } else {
@@ -175,7 +175,7 @@ void SynchroniseDigits(SerialLink link, const SessionSettings& settings) {
             if (GetLastErrorValue() == ErrorOperationAborted) {
                 DeviceGoneDuringSynchronisation(link);
             }
-            std::fprintf(stderr, "%s\n", messageText(Message::CannotSendData));
+            std::fprintf(ErrorOutput(), "%s\n", messageText(Message::CannotSendData));
             SleepMs(10);
             continue;
         }
@@ -343,7 +343,7 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
             // port afresh.
             if (retriesLeft == 0) {
                 NoteFailure(Message::BootloaderAccessFailed, error);
-                std::fprintf(stderr, "%s\n", messageText(Message::BootloaderAccessFailed));
+                std::fprintf(ErrorOutput(), "%s\n", messageText(Message::BootloaderAccessFailed));
                 PrintHint(FailureHint(error));
                 CloseAndExit(link);
             }
@@ -359,8 +359,8 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
         } else if (error == ErrorTimeout) {
             if (retriesLeft == 0) {
                 NoteFailure(Message::BootloaderAccessFailed, error);
-                std::fprintf(stderr, "%s\n", messageText(Message::TimeOut));
-                std::fprintf(stderr, "%s\n", messageText(Message::BootloaderAccessFailed));
+                std::fprintf(ErrorOutput(), "%s\n", messageText(Message::TimeOut));
+                std::fprintf(ErrorOutput(), "%s\n", messageText(Message::BootloaderAccessFailed));
                 CloseAndExit(link);
             }
             --retriesLeft;

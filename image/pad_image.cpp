@@ -233,14 +233,14 @@ void StampSegments(uint32_t loaded, uint32_t softwareId) {
 int LoadStampedImage(const char* fileName, uint32_t& size, uint32_t softwareId) {
     File file = File::OpenRead(fileName);
     if (!file.IsOpen()) {
-        std::fprintf(stderr, "Cannot open file %s\n", fileName);
+        std::fprintf(ErrorOutput(), "Cannot open file %s\n", fileName);
         return 1;
     }
     uint32_t loaded = 0;
     const bool fits = LoadWholeFile(file, loaded);
     file.Close();
     if (!fits) {
-        std::fprintf(stderr, "Image file %s is larger than 3 MiB\n", fileName);
+        std::fprintf(ErrorOutput(), "Image file %s is larger than 3 MiB\n", fileName);
         size = 0;
         return 1;
     }

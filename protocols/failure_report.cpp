@@ -193,14 +193,14 @@ const char* KeywordHeldHint() {
 
 void PrintHint(const char* hint) {
     if (hint != nullptr && *hint != '\0') {
-        std::fprintf(stderr, "%s\n", hint);
+        std::fprintf(ErrorOutput(), "%s\n", hint);
     }
 }
 
 void ReportFailure(const char* format, Message message, uint32_t error) {
     const uint32_t kept = GetLastErrorValue();
     NoteFailure(message, error);
-    std::fprintf(stderr, format, messageText(message), static_cast<int>(error));
+    std::fprintf(ErrorOutput(), format, messageText(message), static_cast<int>(error));
     PrintHint(FailureHint(error));
     SetLastErrorValue(kept);
 }
@@ -208,7 +208,7 @@ void ReportFailure(const char* format, Message message, uint32_t error) {
 void ReportPortOpenFailure(int portNumber, uint32_t error) {
     const uint32_t kept = GetLastErrorValue();
     NoteFailure(Message::PortInitFailed, error);
-    std::fprintf(stderr, "%s %i)\n", messageText(Message::PortInitFailed), static_cast<int>(error));
+    std::fprintf(ErrorOutput(), "%s %i)\n", messageText(Message::PortInitFailed), static_cast<int>(error));
     PrintHint(PortOpenHint(portNumber, error));
     SetLastErrorValue(kept);
 }

@@ -153,7 +153,7 @@ int LegacyDownload(SerialLink link, const char* imageName, int patchImage) {
     if (row == nullptr) {
         NoteFailure(Message::VersionNotSupported, 0);
         std::fflush(stdout);
-        std::fprintf(stderr, "%s %lx\n", messageText(Message::VersionNotSupported),
+        std::fprintf(ErrorOutput(), "%s %lx\n", messageText(Message::VersionNotSupported),
                      static_cast<unsigned long>(boxSoftwareId));
         CloseSerialLink(link);
         std::printf("%s (0x%8.8x)\n", messageText(Message::UnsupportedSoftwareId),
