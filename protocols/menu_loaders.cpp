@@ -75,7 +75,8 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
     const uint32_t payloadLength = imageLength - 8;
     if (payloadLength > loader.sizeLimit) {
         NoteFailureText("The image size exceeds the limit", 0);
-        std::fprintf(ErrorOutput(), "\n\nThe image size of %li bytes exceeds the limit of %li bytes \n",
+        std::fprintf(ErrorOutput(),
+                     "\n\nThe image size of %li bytes exceeds the limit of %li bytes \n",
                      static_cast<long>(payloadLength), static_cast<long>(loader.sizeLimit));
         std::fputs(loader.versionLine, ErrorOutput());
         std::fputs("Try to restart the application and abort.\n\n", ErrorOutput());
