@@ -352,7 +352,8 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
                 OpenSerialLink(settings.portNumber, settings.hardwareType < 3 ? 38400 : 115200,
                                settings.syncMode, settings.hardwareHandshake, settings.legacyPath);
             if (link == InvalidLink) {
-                ReportPortOpenFailure(settings.portNumber, GetLastErrorValue());
+                // The device has gone away: whatever the open says, that is the reason.
+                ReportPortReopenFailure(settings.portNumber, GetLastErrorValue());
                 ExitProgram(1);
             }
             --retriesLeft;
@@ -361,6 +362,7 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
                 NoteFailure(Message::BootloaderAccessFailed, error);
                 std::fprintf(ErrorOutput(), "%s\n", messageText(Message::TimeOut));
                 std::fprintf(ErrorOutput(), "%s\n", messageText(Message::BootloaderAccessFailed));
+                PrintHint(AccessTimedOutHint());
                 CloseAndExit(link);
             }
             --retriesLeft;

@@ -80,8 +80,10 @@ void CheckImage(SessionSettings& settings) {
     const uint32_t length =
         ReadPadImage(settings.imageName, settings.hardwareType, settings.softwareId, reading);
     if (length == 0) {
-        NoteFailure(Message::FailedAbort, GetLastErrorValue());
+        const uint32_t error = GetLastErrorValue();
+        NoteFailure(Message::FailedAbort, error);
         std::printf("%s\n", messageText(Message::FailedAbort));
+        PrintHint(ImageProblemHint(settings.imageName, LastPadProblem(), error));
         ExitProgram(1);
     }
     settings.imageLength = length;

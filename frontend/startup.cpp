@@ -12,6 +12,7 @@
 #include "frontend/production_log.h"
 #include "frontend/settings.h"
 #include "platform/platform.h"
+#include "protocols/failure_report.h"
 
 namespace {
 
@@ -262,6 +263,7 @@ void StartUp(int argc, char** argv, SessionSettings& settings) {
                 ParseDecimal(argv[++i], port, end);
                 if (port < 1 || port > 4) {
                     std::fprintf(ErrorOutput(), "%s %i\n", messageText(Message::InvalidPort), port);
+                    PrintHint(InvalidPortHint());
                     ExitProgram(1);
                 }
                 settings.portNumber = port;
@@ -342,7 +344,8 @@ void StartUp(int argc, char** argv, SessionSettings& settings) {
                 settings.beepWhenDone = 1;
                 break;
             default:
-                std::fprintf(ErrorOutput(), "%s %s \n\n", argument, messageText(Message::InvalidOption));
+                std::fprintf(ErrorOutput(), "%s %s \n\n", argument,
+                             messageText(Message::InvalidOption));
                 PrintUsage(language, serviceMode);
                 ExitProgram(1);
         }
