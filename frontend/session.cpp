@@ -61,6 +61,13 @@ bool OneOf(const std::array<uint8_t, N>& set, uint8_t value) {
     return std::find(set.begin(), set.end(), value) != set.end();
 }
 
+// The release did not come about: the reason after message 13, and the link closed.
+int ReleaseFailed(SerialLink link) {
+    ReportFailure("%s %i\n", Message::WaitForError, GetLastErrorValue());
+    CloseSerialLink(link);
+    return 1;
+}
+
 // Refuses a satellite method without a menu answer before anything is sent to a box.
 const char* SatelliteAnswerOrExit(const char* methodName) {
     const char* answer = SatelliteMenuAnswer(methodName);
@@ -251,17 +258,6 @@ void PrintInterruptNotice() {
     std::fputs("\n", stdout);
     std::fflush(stdout);
     std::fprintf(ErrorOutput(), "%s\n", interruptedText());
-}
-
-}  // namespace
-
-namespace {
-
-// The release did not come about: the reason after message 13, and the link closed.
-int ReleaseFailed(SerialLink link) {
-    ReportFailure("%s %i\n", Message::WaitForError, GetLastErrorValue());
-    CloseSerialLink(link);
-    return 1;
 }
 
 }  // namespace
