@@ -89,7 +89,7 @@ void SendKeyword(SerialLink link, const SessionSettings& settings) {
     if (SendTimed(link, keyword, settings.syncMode != 0 ? NoTimeLimit : SendLimitMs) == 0) {
         if (GetLastErrorValue() == ErrorTimeout) {
             NoteFailure(Message::CannotConnectToBootloader, ErrorTimeout);
-            std::fprintf(stderr, "%s %i\n", messageText(Message::CannotConnectToBootloader),
+            std::fprintf(ErrorOutput(), "%s %i\n", messageText(Message::CannotConnectToBootloader),
                          settings.portNumber);
             PrintHint(KeywordHeldHint());
         } else {
@@ -175,7 +175,7 @@ void SynchroniseDigits(SerialLink link, const SessionSettings& settings) {
             if (GetLastErrorValue() == ErrorOperationAborted) {
                 DeviceGoneDuringSynchronisation(link);
             }
-            std::fprintf(stderr, "%s\n", messageText(Message::CannotSendData));
+            std::fprintf(ErrorOutput(), "%s\n", messageText(Message::CannotSendData));
             SleepMs(10);
             continue;
         }
@@ -343,7 +343,7 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
             // port afresh.
             if (retriesLeft == 0) {
                 NoteFailure(Message::BootloaderAccessFailed, error);
-                std::fprintf(stderr, "%s\n", messageText(Message::BootloaderAccessFailed));
+                std::fprintf(ErrorOutput(), "%s\n", messageText(Message::BootloaderAccessFailed));
                 PrintHint(FailureHint(error));
                 CloseAndExit(link);
             }
@@ -352,15 +352,17 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
                 OpenSerialLink(settings.portNumber, settings.hardwareType < 3 ? 38400 : 115200,
                                settings.syncMode, settings.hardwareHandshake, settings.legacyPath);
             if (link == InvalidLink) {
-                ReportPortOpenFailure(settings.portNumber, GetLastErrorValue());
+                // The device has gone away: whatever the open says, that is the reason.
+                ReportPortReopenFailure(settings.portNumber, GetLastErrorValue());
                 ExitProgram(1);
             }
             --retriesLeft;
         } else if (error == ErrorTimeout) {
             if (retriesLeft == 0) {
                 NoteFailure(Message::BootloaderAccessFailed, error);
-                std::fprintf(stderr, "%s\n", messageText(Message::TimeOut));
-                std::fprintf(stderr, "%s\n", messageText(Message::BootloaderAccessFailed));
+                std::fprintf(ErrorOutput(), "%s\n", messageText(Message::TimeOut));
+                std::fprintf(ErrorOutput(), "%s\n", messageText(Message::BootloaderAccessFailed));
+                PrintHint(AccessTimedOutHint());
                 CloseAndExit(link);
             }
             --retriesLeft;

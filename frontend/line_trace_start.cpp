@@ -27,7 +27,7 @@ void ReportTraceFailure(const char* fileName, uint32_t reason) {
         consequence =
             traceRunning ? "the line trace is incomplete" : "the update runs without a line trace";
     }
-    std::fprintf(stderr, "UPDATE_TRACE %s: %s; %s.\n", fileName, SystemErrorText(reason),
+    std::fprintf(ErrorOutput(), "UPDATE_TRACE %s: %s; %s.\n", fileName, SystemErrorText(reason),
                  consequence);
     std::fflush(stderr);
 }

@@ -188,6 +188,23 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "This program carries the stand-in hyper bootloader, which cannot start a real box: build it "
     "with -DHYPER_BOOTLOADER_FILE=<the box maker's file> (README, \"The hyper bootloader\").",
     "Ignored after the image name:",
+    "%s: there is no such file.",
+    "%s: the file is empty.",
+    "%s: the file ends before its length field says it should: it was cut short, or it is not "
+    "a PAD image.",
+    "%s is a directory, not an image file.",
+    "%s is not a regular file (a FIFO, a device or a socket): name the image file itself.",
+    "%s cannot be read: %s.",
+    "%s: the checksum at its end does not match the payload: the file is damaged.",
+    "%s: its sizes leave a tag of neither 0, 1 nor 5 bytes: it is not a PAD image, or bytes "
+    "were added or lost.",
+    "%s is 4 GiB or larger.",
+    "the box did not answer in 16 tries of 15 s: switch it on into its bootloader, and check "
+    "the port and the cable (null-modem or straight).",
+    "The port is given as -p 1 to -p 4; COM1 to COM4 name the devices, for example "
+    "COM2=/dev/ttyUSB0.",
+    "The port is given as -p 1 to -p 4; Device Manager, \"Ports (COM & LPT)\", can give the "
+    "adapter's port one of the numbers COM1 to COM4.",
     // ---- German -------------------------------------------------------------------------
     "Schnittstelle %d (%s)",
     "keine (ist der Adapter eingesteckt?)",
@@ -227,6 +244,25 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "kann: bauen Sie es mit -DHYPER_BOOTLOADER_FILE=<Datei des Boxherstellers> (README, \"The "
     "hyper bootloader\").",
     "Nach dem Dateinamen ignoriert:",
+    "%s: Diese Datei gibt es nicht.",
+    "%s: Die Datei ist leer.",
+    "%s: Die Datei endet vor dem, was ihr Laengenfeld angibt: sie wurde abgeschnitten, oder sie "
+    "ist keine PAD-Datei.",
+    "%s ist ein Verzeichnis, keine Datei.",
+    "%s ist keine gewoehnliche Datei (ein FIFO, ein Geraet oder ein Socket): nennen Sie die "
+    "Datei selbst.",
+    "%s kann nicht gelesen werden: %s.",
+    "%s: Die Pruefsumme am Ende passt nicht zu den Daten: die Datei ist beschaedigt.",
+    "%s: Aus den Groessen ergibt sich ein Kennfeld von weder 0, 1 noch 5 Bytes: keine PAD-Datei, "
+    "oder es kamen Bytes hinzu oder fehlen.",
+    "%s ist 4 GiB gross oder groesser.",
+    "die Box hat in 16 Versuchen zu je 15 s nicht geantwortet: schalten Sie sie in ihren "
+    "Bootloader ein und pruefen Sie Schnittstelle und Kabel (Nullmodem oder gerade).",
+    "Die Schnittstelle wird mit -p 1 bis -p 4 angegeben; COM1 bis COM4 nennen die Geraete, zum "
+    "Beispiel COM2=/dev/ttyUSB0.",
+    "Die Schnittstelle wird mit -p 1 bis -p 4 angegeben; der Geraete-Manager kann der "
+    "Schnittstelle des Adapters unter \"Anschluesse (COM & LPT)\" eine der Nummern COM1 bis "
+    "COM4 geben.",
 };
 
 const char* hintText(Hint hint) {

@@ -113,9 +113,22 @@ enum class Hint : int {
     OwnBoxStop,
     StandInHyperBootloader,  // before the stand-in hyper bootloader goes to a box
     IgnoredArguments,        // followed by the arguments after the image name
+    // Why the image check failed, after message 3; %s: the image name.
+    ImageMissing,
+    ImageEmpty,
+    ImageTruncated,
+    ImageDirectory,
+    ImageNotRegular,
+    ImageUnreadable,  // %s: the image name, the system's words for the reason
+    ImageBadChecksum,
+    ImageUnknownTag,
+    ImageTooLarge,
+    AccessTimedOut,        // after messages 25 and 26
+    InvalidPortVariables,  // after message 0 where COM1 to COM4 are environment variables
+    InvalidPortWindows,    // after message 0 on Windows
 };
 
-inline constexpr int HintCount = static_cast<int>(Hint::IgnoredArguments) + 1;
+inline constexpr int HintCount = static_cast<int>(Hint::InvalidPortWindows) + 1;
 
 // Row 0 English, row 1 German, as in the message catalogue.
 extern const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatalog;

@@ -157,7 +157,7 @@ void WriteRecord(LogRecord& record) {
     record.bytesSent = BytesSent();
     const std::string line = FormatLogRecord(record);
     if (state.file.Append(line.data(), static_cast<uint32_t>(line.size())) == 0) {
-        std::fprintf(stderr, WriteFailedText[language == 1 ? 1 : 0], state.name,
+        std::fprintf(ErrorOutput(), WriteFailedText[language == 1 ? 1 : 0], state.name,
                      Reason(GetLastErrorValue()).c_str());
     }
 }
@@ -270,7 +270,7 @@ void StartProductionLog(const SessionSettings& settings) {
     }
     state.name = name;
     if (state.file.Open(name) == 0) {
-        std::fprintf(stderr, OpenFailedText[language == 1 ? 1 : 0], name,
+        std::fprintf(ErrorOutput(), OpenFailedText[language == 1 ? 1 : 0], name,
                      Reason(GetLastErrorValue()).c_str());
         std::fflush(stderr);
         return;

@@ -13,6 +13,7 @@
 #include "frontend/startup.h"
 #include "frontend/tables.h"
 #include "image/pad_image.h"
+#include "platform/clock.h"
 #include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "protocols/failure_report.h"
@@ -50,17 +51,28 @@ constexpr uint32_t DownloadBaudRate = 115200;
 constexpr uint32_t ReleaseBlockSize = 400;
 constexpr std::array<uint8_t, 4> ReleaseBlockHead{0x00, 0x00, 0x01, 0x91};
 constexpr uint8_t ReleaseBlockFill = 0x12;
+// The release is a courtesy to a box that is given up on: the wait for its download prompt and
+// the release block's send together get this long. A box of the image's family sends the
+// prompt as its next line; a box of another family never does.
+constexpr uint32_t ReleaseLimitMs = 30000;
 
 template <std::size_t N>
 bool OneOf(const std::array<uint8_t, N>& set, uint8_t value) {
     return std::find(set.begin(), set.end(), value) != set.end();
 }
 
+// The release did not come about: the reason after message 13, and the link closed.
+int ReleaseFailed(SerialLink link) {
+    ReportFailure("%s %i\n", Message::WaitForError, GetLastErrorValue());
+    CloseSerialLink(link);
+    return 1;
+}
+
 // Refuses a satellite method without a menu answer before anything is sent to a box.
 const char* SatelliteAnswerOrExit(const char* methodName) {
     const char* answer = SatelliteMenuAnswer(methodName);
     if (answer == nullptr) {
-        std::fprintf(stderr, "%s %s\n\n", messageText(Message::BadSyntax), methodName);
+        std::fprintf(ErrorOutput(), "%s %s\n\n", messageText(Message::BadSyntax), methodName);
         PrintUsage(language, serviceMode);
         ExitProgram(1);
     }
@@ -75,8 +87,10 @@ void CheckImage(SessionSettings& settings) {
     const uint32_t length =
         ReadPadImage(settings.imageName, settings.hardwareType, settings.softwareId, reading);
     if (length == 0) {
-        NoteFailure(Message::FailedAbort, GetLastErrorValue());
+        const uint32_t error = GetLastErrorValue();
+        NoteFailure(Message::FailedAbort, error);
         std::printf("%s\n", messageText(Message::FailedAbort));
+        PrintHint(ImageProblemHint(settings.imageName, LastPadProblem(), error));
         ExitProgram(1);
     }
     settings.imageLength = length;
@@ -132,6 +146,18 @@ SerialLink OpenLinkOrExit(const SessionSettings& settings) {
     return link;
 }
 
+// Ends the program after `cause`, the failure line already printed: the box is released and
+// the link closed. The cause is noted before the release (an interrupt during it logs the
+// cause) and again after it, whatever the release reported.
+[[noreturn]] void GiveUpOnBox(SerialLink link, int grantedHandshake, Message cause) {
+    NoteFailure(cause, 0);
+    if (ReleaseBox(link, grantedHandshake) == 0) {
+        CloseSerialLink(link);
+    }
+    NoteFailure(cause, 0);
+    ExitProgram(1);
+}
+
 // The image must be built for the box's bootloader, unless it fits every box or is to be
 // patched to fit. Ends the program on a mismatch.
 void CheckIds(SerialLink link, SessionSettings& settings, LoaderVersion version) {
@@ -148,10 +174,7 @@ void CheckIds(SerialLink link, SessionSettings& settings, LoaderVersion version)
     }
     std::printf("%s (0x%8.8x != 0x%8.8x)\n", messageText(Message::WrongHardwareIds),
                 settings.softwareId, boxId);
-    // The program ends next; whether the release left the link open no longer matters.
-    (void)ReleaseBox(link, settings.grantedHandshake);
-    NoteFailure(Message::WrongHardwareIds, 0);  // the cause, whatever the release said
-    ExitProgram(1);
+    GiveUpOnBox(link, settings.grantedHandshake, Message::WrongHardwareIds);
 }
 
 void PrintBootloaderVersion(LoaderVersion version) {
@@ -210,13 +233,9 @@ void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char*
         const BootloaderRow& loader = BootloaderTable[row];
         LogFamily(DownloadProcedureName(loader.procedure));
         if (loader.procedure == nullptr) {
-            std::fprintf(stderr, "%s %i.%i\n", messageText(Message::VersionNotSupported),
+            std::fprintf(ErrorOutput(), "%s %i.%i\n", messageText(Message::VersionNotSupported),
                          version.major, version.minor);
-            if (ReleaseBox(link, settings.grantedHandshake) == 0) {
-                CloseSerialLink(link);
-            }
-            NoteFailure(Message::VersionNotSupported, 0);
-            ExitProgram(1);
+            GiveUpOnBox(link, settings.grantedHandshake, Message::VersionNotSupported);
         }
         TraceLineEvent("stage", "download %s", DownloadProcedureName(loader.procedure));
         if (loader.procedure(link, settings.imageName, settings.imageLength, settings.softwareId,
@@ -238,7 +257,7 @@ void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char*
 void PrintInterruptNotice() {
     std::fputs("\n", stdout);
     std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", interruptedText());
+    std::fprintf(ErrorOutput(), "%s\n", interruptedText());
 }
 
 }  // namespace
@@ -299,15 +318,20 @@ int ReleaseBox(SerialLink link, int mode) {
         }
         return 0;
     }
-    if (WaitFor(link, "Now start download", NoTimeLimit) != 1) {
-        ReportFailure("%s %i\n", Message::WaitForError, GetLastErrorValue());
-        CloseSerialLink(link);
-        return 1;
+    const uint32_t start = ClockMs();
+    if (WaitFor(link, "Now start download", ReleaseLimitMs) != 1) {
+        return ReleaseFailed(link);
     }
     std::copy(ReleaseBlockHead.begin(), ReleaseBlockHead.end(), ImageBuffer.begin());
     std::fill(ImageBuffer.begin() + ReleaseBlockHead.size(), ImageBuffer.begin() + ReleaseBlockSize,
               ReleaseBlockFill);
-    // The box is given up on either way; a release that fails shows only on the box.
-    (void)XmodemSendBuffer(link, ReleaseBlockSize);
+    // What is left of the release's time; at least 1 ms, as 0 would mean no limit.
+    const uint32_t left = ReleaseLimitMs - std::min(ElapsedMs(start), ReleaseLimitMs - 1);
+    // The box is given up on either way; a release that fails shows only on the box, unless it
+    // ran out of time, which ends it as a missing prompt does.
+    if (XmodemSendBuffer(link, ReleaseBlockSize, left) != 0 &&
+        GetLastErrorValue() == ErrorTimeout) {
+        return ReleaseFailed(link);
+    }
     return 0;
 }

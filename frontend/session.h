@@ -22,6 +22,7 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
 [[noreturn]] void UpdateSession(SessionSettings& settings);
 
 // Gives the box back before the program gives up on it. Mode 0 answers the menu with "1" at
-// both speeds; otherwise the release block answers the download prompt. Returns 1 when it has
-// closed the link (after a failure), 0 when the link is still open.
+// both speeds; otherwise the release block answers the download prompt, the wait for the
+// prompt and the block's send within 30 s together (past them: message 13 with ErrorTimeout).
+// Returns 1 when it has closed the link (after a failure), 0 when the link is still open.
 [[nodiscard]] int ReleaseBox(SerialLink link, int mode);

@@ -12,6 +12,7 @@
 #include "frontend/production_log.h"
 #include "frontend/settings.h"
 #include "platform/platform.h"
+#include "protocols/failure_report.h"
 
 namespace {
 
@@ -143,7 +144,7 @@ constexpr int JumperLineCount = 2;
 
 void PutLines(const char* const* lines, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
-        std::fputs(lines[i], stderr);
+        std::fputs(lines[i], ErrorOutput());
     }
 }
 
@@ -153,16 +154,16 @@ void ReportIgnoredArguments(int count, char** arguments) {
     if (count <= 0) {
         return;
     }
-    std::fputs(hintText(Hint::IgnoredArguments), stderr);
+    std::fputs(hintText(Hint::IgnoredArguments), ErrorOutput());
     for (int i = 0; i < count; ++i) {
-        std::fprintf(stderr, " %s", arguments[i]);
+        std::fprintf(ErrorOutput(), " %s", arguments[i]);
     }
-    std::fputc('\n', stderr);
+    std::fputc('\n', ErrorOutput());
 }
 
 // A syntax error on the command line: BadSyntax with the argument, the usage text, exit 1.
 [[noreturn]] void BadSyntax(const char* argument) {
-    std::fprintf(stderr, "%s %s\n\n", messageText(Message::BadSyntax), argument);
+    std::fprintf(ErrorOutput(), "%s %s\n\n", messageText(Message::BadSyntax), argument);
     PrintUsage(language, serviceMode);
     ExitProgram(1);
 }
@@ -194,13 +195,13 @@ void PrintUsage(int usageLanguage, int usageServiceMode) {
             PutLines(EnglishUsage + JumperLineFirst, JumperLineCount);
             PutLines(ServiceUsage, std::size(ServiceUsage));
         }
-        std::fputs(GermanUsageLast, stderr);
+        std::fputs(GermanUsageLast, ErrorOutput());
     } else {
         PutLines(EnglishUsage, std::size(EnglishUsage));
         if (usageServiceMode == 1) {
             PutLines(ServiceUsage, std::size(ServiceUsage));
         }
-        std::fputs(EnglishUsageLast, stderr);
+        std::fputs(EnglishUsageLast, ErrorOutput());
     }
 }
 
@@ -261,7 +262,8 @@ void StartUp(int argc, char** argv, SessionSettings& settings) {
                 const char* end = nullptr;
                 ParseDecimal(argv[++i], port, end);
                 if (port < 1 || port > 4) {
-                    std::fprintf(stderr, "%s %i\n", messageText(Message::InvalidPort), port);
+                    std::fprintf(ErrorOutput(), "%s %i\n", messageText(Message::InvalidPort), port);
+                    PrintHint(InvalidPortHint());
                     ExitProgram(1);
                 }
                 settings.portNumber = port;
@@ -342,7 +344,8 @@ void StartUp(int argc, char** argv, SessionSettings& settings) {
                 settings.beepWhenDone = 1;
                 break;
             default:
-                std::fprintf(stderr, "%s %s \n\n", argument, messageText(Message::InvalidOption));
+                std::fprintf(ErrorOutput(), "%s %s \n\n", argument,
+                             messageText(Message::InvalidOption));
                 PrintUsage(language, serviceMode);
                 ExitProgram(1);
         }

@@ -11,6 +11,7 @@
 
 #include "frontend/messages.h"
 #include "image/pad_image.h"
+#include "platform/platform.h"
 
 std::array<uint8_t, CompressedBufferSize> CompressedBuffer{};
 std::array<uint8_t, TrialBufferSize> TrialBuffer{};
@@ -77,7 +78,8 @@ void CorrectImage(uint32_t imageSize, uint32_t headerLength, int attempt) {
 }
 
 void ReportCompressionError(int rc) {
-    std::fprintf(stderr, "\ncan not compress file (rc=%i)!!\nSwitch off settop box !!\n", rc);
+    std::fprintf(ErrorOutput(), "\ncan not compress file (rc=%i)!!\nSwitch off settop box !!\n",
+                 rc);
 }
 
 }  // namespace
@@ -90,7 +92,8 @@ int BuildCompressedImage(uint32_t imageSize, int type, uint32_t softwareId, uint
     }
     if (type != 2 && (type < 4 || type > 6)) {
         // No compression for this loader: the image goes out as it is, marked as type 4.
-        std::fprintf(stderr, "\nYou cannot use compressed download with this version (%i)\n", type);
+        std::fprintf(ErrorOutput(), "\nYou cannot use compressed download with this version (%i)\n",
+                     type);
         std::memcpy(CompressedBuffer.data(), ImageBuffer.data(), imageSize);
         if (imageSize > 4) {
             CompressedBuffer[4] = 4;

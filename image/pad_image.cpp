@@ -25,20 +25,25 @@ constexpr uint64_t SegmentLengthOffset = 32;
 constexpr uint64_t TagSoftwareIdOffset = 5;
 constexpr uint64_t FirstSegmentOffset = 9;
 
-// Reads exactly `length` bytes; a failed or short read is a failure.
-bool ReadExactly(File& file, uint8_t* buffer, uint32_t length) {
-    uint32_t got = 0;
-    return file.Read(buffer, length, got) == 1 && got == length;
+PadProblem lastProblem = PadProblem::None;
+
+uint32_t Fail(PadProblem problem) {
+    lastProblem = problem;
+    return 0;
 }
 
-uint32_t ReadRawImage(File& file, uint8_t& hardwareType, uint32_t& softwareId) {
-    uint64_t size = 0;
-    if (file.Size(size) == 0 || size > std::numeric_limits<uint32_t>::max()) {
-        return 0;
+// Reads exactly `length` bytes. A failed read is Unreadable, a short one Truncated.
+bool ReadExactly(File& file, uint8_t* buffer, uint32_t length) {
+    uint32_t got = 0;
+    if (file.Read(buffer, length, got) != 1) {
+        lastProblem = PadProblem::Unreadable;
+        return false;
     }
-    hardwareType = RawHardwareType;
-    softwareId = RawSoftwareId;
-    return static_cast<uint32_t>(size);
+    if (got != length) {
+        lastProblem = PadProblem::Truncated;
+        return false;
+    }
+    return true;
 }
 
 // Sums the N payload bytes, one buffer piece at a time.
@@ -48,7 +53,12 @@ bool SumPayload(File& file, uint32_t payloadLength, uint32_t& sum) {
     while (remaining > 0) {
         uint32_t wanted = remaining < ReadPieceSize ? remaining : ReadPieceSize;
         uint32_t got = 0;
-        if (file.Read(ReadPiece.data(), wanted, got) == 0 || got == 0) {
+        if (file.Read(ReadPiece.data(), wanted, got) == 0) {
+            lastProblem = PadProblem::Unreadable;
+            return false;
+        }
+        if (got == 0) {
+            lastProblem = PadProblem::Truncated;  // the file shrank since its size was taken
             return false;
         }
         for (uint32_t i = 0; i < got; ++i) {
@@ -59,16 +69,51 @@ bool SumPayload(File& file, uint32_t payloadLength, uint32_t& sum) {
     return true;
 }
 
+PadProblem OpenProblemOf(const char* fileName, uint32_t error) {
+    switch (ClassifyOpenFailure(fileName, error)) {
+        case OpenProblem::Missing:
+            return PadProblem::Missing;
+        case OpenProblem::Directory:
+            return PadProblem::Directory;
+        case OpenProblem::NotRegular:
+            return PadProblem::NotRegular;
+        default:
+            return PadProblem::Unreadable;
+    }
+}
+
 }  // namespace
+
+PadProblem LastPadProblem() {
+    return lastProblem;
+}
 
 uint32_t ReadPadImage(const char* fileName, uint8_t& hardwareType, uint32_t& softwareId,
                       PadReading reading) {
+    lastProblem = PadProblem::None;
     File file = File::OpenRead(fileName);
     if (!file.IsOpen()) {
-        return 0;
+        return Fail(OpenProblemOf(fileName, GetLastErrorValue()));
+    }
+    uint64_t fileSize = 0;
+    if (file.Size(fileSize) == 0) {
+        return Fail(PadProblem::Unreadable);
     }
     if (reading == PadReading::Raw) {
-        return ReadRawImage(file, hardwareType, softwareId);
+        hardwareType = RawHardwareType;
+        softwareId = RawSoftwareId;
+    }
+    if (fileSize == 0) {
+        return Fail(PadProblem::Empty);
+    }
+    if (fileSize > std::numeric_limits<uint32_t>::max()) {
+        return Fail(PadProblem::TooLarge);
+    }
+    if (reading == PadReading::Raw) {
+        return static_cast<uint32_t>(fileSize);
+    }
+    if (fileSize <= 8) {
+        return Fail(PadProblem::Truncated);  // no room for the length and the sum
     }
 
     std::array<uint8_t, 4> field{};
@@ -76,18 +121,15 @@ uint32_t ReadPadImage(const char* fileName, uint8_t& hardwareType, uint32_t& sof
         return 0;
     }
     const uint32_t payloadLength = ReadBigEndian32(field.data());
-
-    uint64_t fileSize = 0;
-    if (file.Size(fileSize) == 0 || fileSize <= 8 ||
-        fileSize > std::numeric_limits<uint32_t>::max()) {
-        return 0;
-    }
     // The tag length follows from the sizes; in 64 bits an N beyond the file gives a negative
     // value instead of wrapping into a plausible one.
     const int64_t tagLength =
         static_cast<int64_t>(fileSize) - static_cast<int64_t>(payloadLength) - 8;
+    if (tagLength < 0) {
+        return Fail(PadProblem::Truncated);
+    }
     if (tagLength != 0 && tagLength != 1 && tagLength != 5) {
-        return 0;
+        return Fail(PadProblem::UnknownTag);
     }
 
     std::array<uint8_t, 5> tag{};
@@ -98,11 +140,11 @@ uint32_t ReadPadImage(const char* fileName, uint8_t& hardwareType, uint32_t& sof
     softwareId = tagLength == 5 ? ReadBigEndian32(tag.data() + 1) : 0;
 
     uint32_t sum = 0;
-    if (!SumPayload(file, payloadLength, sum)) {
+    if (!SumPayload(file, payloadLength, sum) || !ReadExactly(file, field.data(), 4)) {
         return 0;
     }
-    if (!ReadExactly(file, field.data(), 4) || ReadBigEndian32(field.data()) != sum) {
-        return 0;
+    if (ReadBigEndian32(field.data()) != sum) {
+        return Fail(PadProblem::BadChecksum);
     }
     // fileSize < 2^32 and tagLength >= 0, so N + 8 cannot wrap.
     return payloadLength + 8;
@@ -233,14 +275,14 @@ void StampSegments(uint32_t loaded, uint32_t softwareId) {
 int LoadStampedImage(const char* fileName, uint32_t& size, uint32_t softwareId) {
     File file = File::OpenRead(fileName);
     if (!file.IsOpen()) {
-        std::fprintf(stderr, "Cannot open file %s\n", fileName);
+        std::fprintf(ErrorOutput(), "Cannot open file %s\n", fileName);
         return 1;
     }
     uint32_t loaded = 0;
     const bool fits = LoadWholeFile(file, loaded);
     file.Close();
     if (!fits) {
-        std::fprintf(stderr, "Image file %s is larger than 3 MiB\n", fileName);
+        std::fprintf(ErrorOutput(), "Image file %s is larger than 3 MiB\n", fileName);
         size = 0;
         return 1;
     }

@@ -30,6 +30,21 @@ enum class PadReading : int { Checked = 0, Raw = 1 };
 [[nodiscard]] uint32_t ReadPadImage(const char* fileName, uint8_t& hardwareType,
                                     uint32_t& softwareId, PadReading reading);
 
+// Why the last ReadPadImage failed (None after a success).
+enum class PadProblem : int {
+    None,
+    Missing,      // no such file
+    Empty,        // 0 bytes
+    Truncated,    // shorter than its fields or its length field say
+    Directory,    // the name is a directory
+    NotRegular,   // a FIFO, a device or a socket
+    Unreadable,   // no permission, or a read failed (the reason in the last-error value)
+    BadChecksum,  // the stored sum differs from the payload's
+    UnknownTag,   // the sizes give a tag of other than 0, 1 or 5 bytes
+    TooLarge,     // 4 GiB or more
+};
+[[nodiscard]] PadProblem LastPadProblem();
+
 // Writes "hyper.pad" into the current directory: the hyper bootloader as a PAD image without
 // a tag (hardwareType 0) or with the 1-byte tag. Returns 1 on success, 0 on failure (the reason
 // in the last-error value). The bytes go into a new file that then replaces whatever stood at

@@ -53,6 +53,12 @@ class File {
     std::FILE* stream_ = nullptr;
 };
 
+// What kept File::OpenRead from opening `name` with the reason `error`, in the words a user
+// needs: there is nothing at the name, a directory, something other than a regular file (a
+// FIFO, a device, a socket), or any other reason (no permission, an I/O error).
+enum class OpenProblem { Missing, Directory, NotRegular, Other };
+[[nodiscard]] OpenProblem ClassifyOpenFailure(const char* name, uint32_t error);
+
 // Deletes a file; returns 1 on success, 0 on failure.
 [[nodiscard]] int DeleteFileNamed(const char* name);
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // ---- Last-error value -------------------------------------------------------------------
 // The reason of the last failure of this thread. The system's own reasons are 0x20000000 to
@@ -23,6 +24,11 @@ void SetLastErrorValue(uint32_t value);
 [[nodiscard]] bool SystemKnowsError(uint32_t value);
 
 // ---- Console ----------------------------------------------------------------------------
+// Standard error, for every line the program writes there: standard output is flushed first,
+// so that a line on standard error never comes before what was printed ahead of it when both
+// streams end up in one file or terminal.
+[[nodiscard]] std::FILE* ErrorOutput();
+
 // Reads one character from standard input; returns -1 at the end of input.
 [[nodiscard]] int ReadConsoleChar();
 

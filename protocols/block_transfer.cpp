@@ -329,23 +329,23 @@ void ReportTransferFailure(SerialLink link, uint32_t value) {
     switch (value) {
         case ErrorTimeout:
             NoteFailure(Message::BoxDoesNotRespond, value);
-            std::fprintf(stderr, "%s\n\n", messageText(Message::BoxDoesNotRespond));
+            std::fprintf(ErrorOutput(), "%s\n\n", messageText(Message::BoxDoesNotRespond));
             break;
         case ErrorBoxFlashReport:
             NoteFailure(Message::FlashErrorsAbort, value);
-            std::fprintf(stderr, "%s\n\n", messageText(Message::FlashErrorsAbort));
+            std::fprintf(ErrorOutput(), "%s\n\n", messageText(Message::FlashErrorsAbort));
             break;
         case ErrorFlashIdMismatch:
             NoteFailure(Message::FlashIdsDontMatch, value);
-            std::fprintf(stderr, "%s\n", messageText(Message::FlashIdsDontMatch));
+            std::fprintf(ErrorOutput(), "%s\n", messageText(Message::FlashIdsDontMatch));
             break;
         case ErrorBoxErrorText:
             NoteFailure(Message::Error, value);
-            std::fprintf(stderr, "%s\n", messageText(Message::Error));
+            std::fprintf(ErrorOutput(), "%s\n", messageText(Message::Error));
             break;
         default:
             NoteFailure(Message::FatalError, value);
-            std::fprintf(stderr, "%s %i\n\n", messageText(Message::FatalError),
+            std::fprintf(ErrorOutput(), "%s %i\n\n", messageText(Message::FatalError),
                          static_cast<int>(value));
             break;
     }

@@ -191,24 +191,78 @@ const char* KeywordHeldHint() {
     return line.data();
 }
 
+const char* AccessTimedOutHint() {
+    Start();
+    AppendPort(reportedPort);
+    Append(": %s", hintText(Hint::AccessTimedOut));
+    return line.data();
+}
+
+const char* InvalidPortHint() {
+    return hintText(PortsAreNamedByVariables() ? Hint::InvalidPortVariables
+                                               : Hint::InvalidPortWindows);
+}
+
+const char* ImageProblemHint(const char* imageName, PadProblem problem, uint32_t error) {
+    static constexpr std::array<Hint, 9> hints{
+        Hint::ImageMissing,     Hint::ImageEmpty,      Hint::ImageTruncated,
+        Hint::ImageDirectory,   Hint::ImageNotRegular, Hint::ImageUnreadable,
+        Hint::ImageBadChecksum, Hint::ImageUnknownTag, Hint::ImageTooLarge};
+    const auto index = static_cast<std::size_t>(problem) - 1;
+    if (problem == PadProblem::None || index >= hints.size()) {
+        return nullptr;
+    }
+    Start();
+    // Only the unreadable file takes the system's words; the other texts have one value.
+    std::array<char, 512> words{};
+    std::snprintf(words.data(), words.size(), "%s", SystemErrorText(error));
+    std::size_t length = std::strlen(words.data());
+    while (length > 0 && words[length - 1] == '.') {
+        words[--length] = '\0';
+    }
+    Append(hintText(hints[index]), imageName, words.data());
+    return line.data();
+}
+
 void PrintHint(const char* hint) {
     if (hint != nullptr && *hint != '\0') {
-        std::fprintf(stderr, "%s\n", hint);
+        std::fprintf(ErrorOutput(), "%s\n", hint);
     }
 }
 
 void ReportFailure(const char* format, Message message, uint32_t error) {
     const uint32_t kept = GetLastErrorValue();
     NoteFailure(message, error);
-    std::fprintf(stderr, format, messageText(message), static_cast<int>(error));
+    std::fprintf(ErrorOutput(), format, messageText(message), static_cast<int>(error));
     PrintHint(FailureHint(error));
+    SetLastErrorValue(kept);
+}
+
+const char* PortReopenHint(int portNumber, uint32_t error) {
+    Start();
+    AppendPort(portNumber);
+    Append(": ");
+    if (SystemKnowsError(error)) {
+        AppendWords(error, "; ");
+    }
+    Append("%s", hintText(Hint::RunDeviceGone));
+    return line.data();
+}
+
+void ReportPortReopenFailure(int portNumber, uint32_t error) {
+    const uint32_t kept = GetLastErrorValue();
+    NoteFailure(Message::PortInitFailed, error);
+    std::fprintf(ErrorOutput(), "%s %i)\n", messageText(Message::PortInitFailed),
+                 static_cast<int>(error));
+    PrintHint(PortReopenHint(portNumber, error));
     SetLastErrorValue(kept);
 }
 
 void ReportPortOpenFailure(int portNumber, uint32_t error) {
     const uint32_t kept = GetLastErrorValue();
     NoteFailure(Message::PortInitFailed, error);
-    std::fprintf(stderr, "%s %i)\n", messageText(Message::PortInitFailed), static_cast<int>(error));
+    std::fprintf(ErrorOutput(), "%s %i)\n", messageText(Message::PortInitFailed),
+                 static_cast<int>(error));
     PrintHint(PortOpenHint(portNumber, error));
     SetLastErrorValue(kept);
 }

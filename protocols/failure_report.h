@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "frontend/messages.h"
+#include "image/pad_image.h"
 
 // The port of the session, named in the lines about a failure during the run (1 until set).
 void SetReportedPort(int portNumber);
@@ -27,6 +28,21 @@ void SetReportedPort(int portNumber);
 // The line after message 7: the access keyword did not go out within its second.
 [[nodiscard]] const char* KeywordHeldHint();
 
+// The line after messages 25 and 26: the box did not answer any of the version queries.
+[[nodiscard]] const char* AccessTimedOutHint();
+
+// The line for port `portNumber` that could not be opened again with `error` after its device
+// went away during the run: the device is gone, whatever the reason of the open.
+[[nodiscard]] const char* PortReopenHint(int portNumber, uint32_t error);
+
+// The line after message 0: how a port is named.
+[[nodiscard]] const char* InvalidPortHint();
+
+// The line after message 3: why the image `imageName` failed its check (`error`: the
+// last-error value, whose words an unreadable file gets), or nullptr for PadProblem::None.
+[[nodiscard]] const char* ImageProblemHint(const char* imageName, PadProblem problem,
+                                           uint32_t error);
+
 // Prints `hint` and a line end on standard error; nothing for nullptr.
 void PrintHint(const char* hint);
 
@@ -38,3 +54,7 @@ void ReportFailure(const char* format, Message message, uint32_t error);
 // The same for a port that could not be opened ("%s %i)\n" with message 5): the line after it
 // names the device of `portNumber` and what to do about it.
 void ReportPortOpenFailure(int portNumber, uint32_t error);
+
+// The same for a port that could not be opened again after its device went away during the
+// run: the line after it says that the device is gone, whatever the reason of the open.
+void ReportPortReopenFailure(int portNumber, uint32_t error);

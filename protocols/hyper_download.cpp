@@ -105,8 +105,8 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
         // Every member says so (the 1.4 too), and names the file and the system's reason.
         const uint32_t reason = GetLastErrorValue();
         NoteFailure(Message::CannotCreateHyperFile, reason);
-        std::fprintf(stderr, "%s\n", messageText(Message::CannotCreateHyperFile));
-        std::fprintf(stderr, "%s: %s\n", HyperPadName, SystemErrorText(reason));
+        std::fprintf(ErrorOutput(), "%s\n", messageText(Message::CannotCreateHyperFile));
+        std::fprintf(ErrorOutput(), "%s: %s\n", HyperPadName, SystemErrorText(reason));
         leaveMenu = true;
         padFailed = true;
     }
@@ -139,7 +139,7 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
     if (family.doneBeforeDownload)
         std::printf("%s\n", messageText(Message::Done));
     if (HyperBootloaderIsStandIn)
-        std::fprintf(stderr, "%s\n", hintText(Hint::StandInHyperBootloader));
+        std::fprintf(ErrorOutput(), "%s\n", hintText(Hint::StandInHyperBootloader));
     std::printf("%s\n", messageText(Message::DownloadHyperBootloader));
     std::fflush(stdout);
 

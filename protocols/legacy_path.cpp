@@ -11,6 +11,7 @@
 #include "frontend/settings.h"
 #include "image/pad_image.h"
 #include "platform/platform.h"
+#include "protocols/failure_report.h"
 #include "protocols/legacy_image.h"
 #include "protocols/legacy_transfer.h"
 #include "protocols/time_limits.h"
@@ -75,7 +76,8 @@ int OpenLegacyLoader(SerialLink link) {
         }
         uint8_t byte = 0;
         // Bytes other than 0x01 (the keyword's echo, noise) are passed over; a silent second
-        // starts the next pass.
+        // starts the next pass, a device that is gone ends the passes.
+        SetLastErrorValue(0);
         while (ReadByteTimed(link, byte, ReplyLimitMs) == 1) {
             if (byte == LoaderReached) {
                 std::printf("%s\n", messageText(Message::BootloaderAccessed));
@@ -83,16 +85,26 @@ int OpenLegacyLoader(SerialLink link) {
                 return 1;
             }
         }
+        if (GetLastErrorValue() == ErrorOperationAborted) {
+            return 0;
+        }
     }
     return 0;
 }
 
 int QueryBoxSoftwareId(SerialLink link, uint32_t& boxSoftwareId) {
-    // A failed start byte is not acted on: the request below decides.
-    (void)SendTimed(link, &IdQueryStart, 1, SendLimitMs);
+    // A failed start byte is not acted on, unless the device is gone: the request decides.
+    SetLastErrorValue(0);
+    if (SendTimed(link, &IdQueryStart, 1, SendLimitMs) != 1 &&
+        GetLastErrorValue() == ErrorOperationAborted) {
+        return 0;
+    }
     uint8_t byte = 0;
     while (ReadByteTimed(link, byte, QuietMs) == 1) {
         // Whatever the loader says before the request is of no interest.
+    }
+    if (GetLastErrorValue() == ErrorOperationAborted) {
+        return 0;
     }
     if (SendTimed(link, &IdRequest, 1, SendLimitMs) != 1) {
         return 0;
@@ -121,12 +133,20 @@ int LegacyDownload(SerialLink link, const char* imageName, int patchImage) {
 
     uint32_t boxSoftwareId = 0;
     bool reached = false;
+    // A device that is gone ends the attempts: it does not come back on this handle.
     for (int attempt = 0; attempt < AccessAttempts && !reached; ++attempt) {
         reached = AccessLegacyLoader(link, boxSoftwareId);
+        if (!reached && GetLastErrorValue() == ErrorOperationAborted) {
+            break;
+        }
     }
     if (!reached) {
-        NoteFailure(Message::ErrorGettingVersion, GetLastErrorValue());
+        const uint32_t error = GetLastErrorValue();
+        NoteFailure(Message::ErrorGettingVersion, error);
         std::printf("%s\n", messageText(Message::ErrorGettingVersion));
+        if (error == ErrorOperationAborted) {
+            PrintHint(FailureHint(error));
+        }
         return 1;
     }
 
@@ -140,8 +160,7 @@ int LegacyDownload(SerialLink link, const char* imageName, int patchImage) {
     const LegacyLoaderRow* row = FindLoaderRow(boxSoftwareId);
     if (row == nullptr) {
         NoteFailure(Message::VersionNotSupported, 0);
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s %lx\n", messageText(Message::VersionNotSupported),
+        std::fprintf(ErrorOutput(), "%s %lx\n", messageText(Message::VersionNotSupported),
                      static_cast<unsigned long>(boxSoftwareId));
         CloseSerialLink(link);
         std::printf("%s (0x%8.8x)\n", messageText(Message::UnsupportedSoftwareId),

@@ -82,6 +82,17 @@ bool ReadReply(SerialLink link, uint8_t& byte, uint32_t limitMs) {
     return false;
 }
 
+// After a stage's failure line: when the port call found the device gone, the line that says
+// so follows and the stage ends, as nothing on this handle can succeed any more. False for any
+// other reason, which the stage may try again.
+bool ReportedDeviceGone() {
+    if (GetLastErrorValue() != ErrorOperationAborted) {
+        return false;
+    }
+    PrintHint(FailureHint(ErrorOperationAborted));
+    return true;
+}
+
 // Type byte, compression and length. 1 when the box may receive the packets.
 int StartLegacyTransfer(SerialLink link, uint8_t* payload, uint32_t payloadCapacity,
                         uint32_t& payloadLength, uint32_t compressFrom,
@@ -113,7 +124,6 @@ int StartLegacyTransfer(SerialLink link, uint8_t* payload, uint32_t payloadCapac
             // The port itself has failed (the device went away): no answer can come. Reported
             // as the packets report a failed read.
             std::printf("\nerror read character %d\n", static_cast<int>(GetLastErrorValue()));
-            std::fflush(stdout);  // the line about the lost device comes after it
             PrintHint(FailureHint(GetLastErrorValue()));
             return 0;
         }
@@ -160,10 +170,16 @@ int SendLegacyPackets(SerialLink link, const uint8_t* payload, uint32_t payloadL
         for (;;) {
             if (SendTimed(link, packet.data(), n + 4, SendLimitMs) != 1) {
                 std::printf("\nERROR write packet %d\n", static_cast<int>(GetLastErrorValue()));
+                if (ReportedDeviceGone()) {
+                    return 0;
+                }
             }
             uint8_t reply = 0;
             if (!ReadReply(link, reply, PacketReplyLimitMs)) {
                 std::printf("\nerror read character %d\n", static_cast<int>(GetLastErrorValue()));
+                if (ReportedDeviceGone()) {
+                    return 0;
+                }
                 reply = 0xFF;  // no reply counts as a refusal
             }
             if (reply == PacketAccepted) {
@@ -191,6 +207,7 @@ int AwaitFlashVerdict(SerialLink link) {
     uint8_t report = 0;
     if (!ReadReply(link, report, TransferReportLimitMs)) {
         std::printf("Error, timeout -> good by\n");
+        (void)ReportedDeviceGone();
         return 0;
     }
     if (report != TransferDone) {
@@ -202,6 +219,7 @@ int AwaitFlashVerdict(SerialLink link) {
 
     if (!ReadReply(link, report, FlashReportLimitMs)) {
         std::printf("Error, timeout -> exit\n");
+        (void)ReportedDeviceGone();
         return 0;
     }
     if (report != EraseDone) {
@@ -213,6 +231,7 @@ int AwaitFlashVerdict(SerialLink link) {
 
     if (!ReadReply(link, report, FlashReportLimitMs)) {
         std::printf("Error, timeout -> exit\n");
+        (void)ReportedDeviceGone();
         return 0;
     }
     if (report != ProgramDone) {

@@ -75,10 +75,11 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
     const uint32_t payloadLength = imageLength - 8;
     if (payloadLength > loader.sizeLimit) {
         NoteFailureText("The image size exceeds the limit", 0);
-        std::fprintf(stderr, "\n\nThe image size of %li bytes exceeds the limit of %li bytes \n",
+        std::fprintf(ErrorOutput(),
+                     "\n\nThe image size of %li bytes exceeds the limit of %li bytes \n",
                      static_cast<long>(payloadLength), static_cast<long>(loader.sizeLimit));
-        std::fputs(loader.versionLine, stderr);
-        std::fputs("Try to restart the application and abort.\n\n", stderr);
+        std::fputs(loader.versionLine, ErrorOutput());
+        std::fputs("Try to restart the application and abort.\n\n", ErrorOutput());
         // Leaving the menu is a courtesy to the box; the link is closed either way.
         (void)SendTimed(link, "1", SendLimitMs);
         CloseSerialLink(link);

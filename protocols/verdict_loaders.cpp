@@ -34,7 +34,7 @@ int AwaitVerdict(SerialLink link) {
         uint32_t got = 0;
         if (PortRead(link, &byte, 1, got) == 0) {
             NoteFailureText("Error during write to COM", GetLastErrorValue());
-            std::fprintf(stderr, "Error during write to COM\n");
+            std::fprintf(ErrorOutput(), "Error during write to COM\n");
             PrintHint(FailureHint(GetLastErrorValue()));
             return -1;
         }

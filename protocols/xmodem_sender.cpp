@@ -86,12 +86,12 @@ bool SendAll(SerialLink link, const uint8_t* data, uint32_t length) {
     return true;
 }
 
-// Waits for the box without using the processor and counts the silence since the box's last
-// byte. After each 5 seconds of it, StillTryingToSend tells the user that the sender is still
-// trying.
-void WaitForBox(SerialLink link, uint32_t& silentMs) {
+// Waits for the box without using the processor, at most `mostMs`, and counts the silence
+// since the box's last byte. After each 5 seconds of it, StillTryingToSend tells the user that
+// the sender is still trying.
+void WaitForBox(SerialLink link, uint32_t& silentMs, uint32_t mostMs) {
     const uint32_t start = ClockMs();
-    PortWaitReadable(link, SilenceNoticeMs - silentMs);
+    PortWaitReadable(link, std::min(SilenceNoticeMs - silentMs, mostMs));
     silentMs += ElapsedMs(start);
     if (silentMs >= SilenceNoticeMs) {
         std::printf("%s\n", messageText(Message::StillTryingToSend));
@@ -102,9 +102,12 @@ void WaitForBox(SerialLink link, uint32_t& silentMs) {
 
 // Steps of both senders from block 1 on: `next` fills the data field of the following block
 // (and prints its own error line on a read error). `blocks` is the number of data blocks.
-// Returns 0 when every block and the EOT went out, 1 on failure.
+// Returns 0 when every block and the EOT went out, 1 on failure. A limit (not 0) ends the
+// transfer with ErrorTimeout, silently, once it has passed.
 template <typename NextData>
-int RunTransfer(SerialLink link, uint64_t blocks, Block& block, NextData next) {
+int RunTransfer(SerialLink link, uint64_t blocks, Block& block, NextData next,
+                uint32_t limitMs = 0) {
+    const uint32_t start = ClockMs();
     const uint64_t progressTotal = BlockSize * blocks;
     uint64_t progressSum = 0;
     uint32_t lastPercent = 0;
@@ -113,17 +116,26 @@ int RunTransfer(SerialLink link, uint64_t blocks, Block& block, NextData next) {
 
     SleepMs(0);
     for (;;) {
+        if (limitMs != 0 && ElapsedMs(start) > limitMs) {
+            SetLastErrorValue(ErrorTimeout);
+            result = 1;
+            break;
+        }
         uint8_t byte = 0;
         uint32_t got = 0;
         if (PortRead(link, &byte, 1, got) != 1) {
             NoteFailureText("Error during read from COM1", GetLastErrorValue());
-            std::fprintf(stderr, "Error during read from COM1\n");
+            std::fprintf(ErrorOutput(), "Error during read from COM1\n");
             PrintHint(FailureHint(GetLastErrorValue()));
             result = 1;
             break;
         }
         if (got == 0) {
-            WaitForBox(link, silentMs);
+            // Without a limit the wait is cut only by the silence notice; with one, it ends
+            // just past the limit, so that the check above sees it passed.
+            const uint32_t mostMs =
+                limitMs == 0 ? WaitForever : limitMs - std::min(ElapsedMs(start), limitMs) + 1;
+            WaitForBox(link, silentMs, mostMs);
             continue;
         }
         silentMs = 0;  // the box has said something: the silence starts again
@@ -159,7 +171,7 @@ int RunTransfer(SerialLink link, uint64_t blocks, Block& block, NextData next) {
         }
         if (out != nullptr && !SendAll(link, out, outLength)) {
             NoteFailureText("Error during write to COM", GetLastErrorValue());
-            std::fprintf(stderr, "Error during write to COM\n");
+            std::fprintf(ErrorOutput(), "Error during write to COM\n");
             PrintHint(FailureHint(GetLastErrorValue()));
             result = 1;
             break;
@@ -184,13 +196,13 @@ int XmodemSendFile(SerialLink link, const char* fileName) {
     File file = File::OpenRead(fileName);
     if (!file.IsOpen()) {
         NoteFailureText("Cannot open file", GetLastErrorValue());
-        std::fprintf(stderr, "Cannot open file %s\n", fileName);
+        std::fprintf(ErrorOutput(), "Cannot open file %s\n", fileName);
         return 1;
     }
     uint64_t size = 0;
     if (file.Size(size) != 1) {
         NoteFailureText("Cannot determine size of file", GetLastErrorValue());
-        std::fprintf(stderr, "Cannot determine size of file %s\n", fileName);
+        std::fprintf(ErrorOutput(), "Cannot determine size of file %s\n", fileName);
         return 1;
     }
 
@@ -200,12 +212,12 @@ int XmodemSendFile(SerialLink link, const char* fileName) {
     uint32_t got = 0;
     if (file.Read(block.Data().data(), DataSize, got) != 1) {
         NoteFailureText("Error during read from file", GetLastErrorValue());
-        std::fprintf(stderr, "Error during read from file %s\n", fileName);
+        std::fprintf(ErrorOutput(), "Error during read from file %s\n", fileName);
         return 1;
     }
     if (got == 0) {
         NoteFailureText("Unexpected end of file", GetLastErrorValue());
-        std::fprintf(stderr, "Unexpected end of file %s\n", fileName);
+        std::fprintf(ErrorOutput(), "Unexpected end of file %s\n", fileName);
         return 1;
     }
     block.Seal();
@@ -214,19 +226,19 @@ int XmodemSendFile(SerialLink link, const char* fileName) {
         uint32_t read = 0;
         if (file.Read(data.data(), DataSize, read) != 1) {
             NoteFailureText("Error during read from file", GetLastErrorValue());
-            std::fprintf(stderr, "Error during read from file %s\n", fileName);
+            std::fprintf(ErrorOutput(), "Error during read from file %s\n", fileName);
             return Fill::ReadError;
         }
         return read == 0 ? Fill::End : Fill::Data;
     });
 }
 
-int XmodemSendBuffer(SerialLink link, uint32_t n) {
+int XmodemSendBuffer(SerialLink link, uint32_t n, uint32_t limitMs) {
     // Nothing to send, or more than the buffer holds: refused before anything goes out, so that
     // neither the progress nor a block can reach outside the buffer.
     if (n == 0 || n > ImageBufferSize) {
         NoteFailureText("Cannot send bytes from the image buffer", 0);
-        std::fprintf(stderr, "Cannot send %u bytes from the image buffer\n", n);
+        std::fprintf(ErrorOutput(), "Cannot send %u bytes from the image buffer\n", n);
         return 1;
     }
     Block block;
@@ -239,11 +251,14 @@ int XmodemSendBuffer(SerialLink link, uint32_t n) {
     take(block.Data());
     block.Seal();
 
-    return RunTransfer(link, BlockCount(n), block, [&](std::span<uint8_t, DataSize> data) {
-        if (offset >= n) {
-            return Fill::End;
-        }
-        take(data);
-        return Fill::Data;
-    });
+    return RunTransfer(
+        link, BlockCount(n), block,
+        [&](std::span<uint8_t, DataSize> data) {
+            if (offset >= n) {
+                return Fill::End;
+            }
+            take(data);
+            return Fill::Data;
+        },
+        limitMs);
 }

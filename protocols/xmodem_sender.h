@@ -9,5 +9,7 @@
 // Sends a file by X-modem; 0 when the file and the EOT went out, 1 on failure (after printing
 // the reason on standard error).
 [[nodiscard]] int XmodemSendFile(SerialLink link, const char* fileName);
-// Sends the first n bytes of ImageBuffer by X-modem; 0 or 1 as XmodemSendFile.
-[[nodiscard]] int XmodemSendBuffer(SerialLink link, uint32_t n);
+// Sends the first n bytes of ImageBuffer by X-modem; 0 or 1 as XmodemSendFile. With a limit
+// (not 0), a transfer still running after limitMs fails with ErrorTimeout and prints nothing:
+// the caller reports it.
+[[nodiscard]] int XmodemSendBuffer(SerialLink link, uint32_t n, uint32_t limitMs = 0);

@@ -31,9 +31,11 @@ void KeepError() {
 }
 
 // The reason of a failed read or write: the errors that a device gives once it has gone away (a
-// USB adapter pulled out) are ErrorOperationAborted, as on every platform.
+// USB adapter pulled out, a line that hung up: every WriteFile then fails with
+// ERROR_NOT_READY) are ErrorOperationAborted, as on every platform.
 uint32_t PortErrorValue(DWORD error) {
     switch (error) {
+        case ERROR_NOT_READY:
         case ERROR_OPERATION_ABORTED:
         case ERROR_INVALID_HANDLE:
         case ERROR_BAD_COMMAND:

@@ -175,6 +175,20 @@ File File::OpenRead(const char* name) {
     return OpenStream(fd, "rb");
 }
 
+OpenProblem ClassifyOpenFailure(const char*, uint32_t error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return OpenProblem::Missing;
+        case EISDIR:
+            return OpenProblem::Directory;
+        case EINVAL:  // OpenRead's reason for anything but a regular file or a directory
+            return OpenProblem::NotRegular;
+        default:
+            return OpenProblem::Other;
+    }
+}
+
 File File::Create(const char* name) {
     std::FILE* stream = std::fopen(name, "wb");
     if (stream == nullptr) {

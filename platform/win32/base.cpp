@@ -105,6 +105,25 @@ File File::OpenRead(const char* name) {
     return fd < 0 ? File() : OpenStream(fd, "rb");
 }
 
+OpenProblem ClassifyOpenFailure(const char* name, uint32_t error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return OpenProblem::Missing;
+        case ERROR_INVALID_PARAMETER:  // OpenRead's reason for anything but a file on a disk
+            return OpenProblem::NotRegular;
+        case ERROR_ACCESS_DENIED: {
+            // Opening a directory as a file is refused with "access denied".
+            const DWORD attributes = GetFileAttributesA(name);
+            return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                       ? OpenProblem::Directory
+                       : OpenProblem::Other;
+        }
+        default:
+            return OpenProblem::Other;
+    }
+}
+
 File File::Create(const char* name) {
     const int fd = CreatedDescriptor(name, CREATE_ALWAYS);
     return fd < 0 ? File() : OpenStream(fd, "wb");

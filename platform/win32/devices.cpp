@@ -19,6 +19,7 @@ PortFailure ClassifyPortError(uint32_t value) {
         case ERROR_BAD_COMMAND:
         case ERROR_GEN_FAILURE:
         case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_NOT_READY:
         case ErrorOperationAborted:
             return PortFailure::DeviceGone;
         case ERROR_INVALID_DATA:

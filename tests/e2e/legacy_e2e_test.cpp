@@ -7,6 +7,7 @@
 #include <cctype>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/boxsim_runner.h"
@@ -266,6 +267,23 @@ TEST_F(LegacyEndToEnd, RefusedPacketsAreRepeatedUpTo50Times) {
         << Describe(o);
     EXPECT_TRUE(Contains(o.log, "gave up packet 1 after 51 sends")) << o.log;
     EXPECT_EQ(o.box, 0) << "the program sent the packet no more than 51 times\n" << o.log;
+}
+
+// A device that vanishes is not tried again: the stage's failure line once, the line that says
+// the device is gone, exit 1. The line is pulled during the keyword and during the packets.
+TEST_F(LegacyEndToEnd, AVanishedDeviceEndsTheStageWithOneLine) {
+    const std::string image = WriteImage(PayloadFor('A'), 0x000B0001);
+    for (const auto& [pulledAt, lastLine] : {std::pair{"5", "\nerror getting bootloader version\n"},
+                                             std::pair{"5000", " 995\nerror updating image\n"}}) {
+        SCOPED_TRACE(pulledAt);
+        const Outcome o =
+            Run({"--version", "11.1", "--hw", "4", "--hangup-after", pulledAt}, {image});
+        EXPECT_EQ(o.program.exitCode, 1) << Describe(o);
+        EXPECT_TRUE(o.program.out.ends_with(lastLine)) << Describe(o);
+        EXPECT_EQ(o.program.out.find(" 995\n"), o.program.out.rfind(" 995\n")) << "one at most";
+        EXPECT_EQ(std::count(o.program.err.begin(), o.program.err.end(), '\n'), 1) << Describe(o);
+        EXPECT_TRUE(Contains(o.program.err, "the device is gone")) << Describe(o);
+    }
 }
 
 TEST_F(LegacyEndToEnd, TheTypeByteIsRepeatedUntilTheLoaderIsReady) {

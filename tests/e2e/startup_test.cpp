@@ -142,6 +142,10 @@ TEST_F(StartUpE2eTest, OptionsOfTheWrongLengthAreBadSyntax) {
 }
 
 TEST_F(StartUpE2eTest, PortOutsideOneToFourIsRejectedWithoutUsage) {
+    // The line after message 0 says how a port is named.
+    const std::string hint =
+        "The port is given as -p 1 to -p 4; COM1 to COM4 name the devices, for example "
+        "COM2=/dev/ttyUSB0.\n";
     struct Case {
         const char* value;
         const char* err;
@@ -152,12 +156,14 @@ TEST_F(StartUpE2eTest, PortOutsideOneToFourIsRejectedWithoutUsage) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
-        ExpectOutcome(Run("update", {"-p", c.value, "image.pad"}), 1, "", c.err);
+        ExpectOutcome(Run("update", {"-p", c.value, "image.pad"}), 1, "", c.err + hint);
     }
     ExpectOutcome(Run("aktualisieren", {"-p", "7", "image.pad"}), 1, "",
-                  "Falsche serielle Schnittstelle ausgewaehlt: 7\n");
+                  "Falsche serielle Schnittstelle ausgewaehlt: 7\n"
+                  "Die Schnittstelle wird mit -p 1 bis -p 4 angegeben; COM1 bis COM4 nennen die "
+                  "Geraete, zum Beispiel COM2=/dev/ttyUSB0.\n");
     ExpectOutcome(Run("VKMupdate", {"-p", "0", "image.pad"}, "\n"), 1, EnterPrompt(0),
-                  "Invalid Port: 0\n");
+                  "Invalid Port: 0\n" + hint);
 }
 
 TEST_F(StartUpE2eTest, OptionMissingItsValueIsBadSyntax) {

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -317,27 +318,73 @@ TEST_F(StreamingEndToEnd, UnsupportedVersionIsReportedAndTheBoxReleased) {
     EXPECT_TRUE(Contains(o.log, "release block received")) << o.log;
 }
 
+// A box of another family never sends the download prompt: the release of the box gives up
+// after its 30 s, and the program ends as a failed release does.
+TEST_F(StreamingEndToEnd, BoxOfAnotherFamilyIsGivenUpOnWithinTheReleaseBound) {
+    const std::string path = WriteImage(MakeImage(0x14, Id244, 500));
+    const Outcome o = Execute({{"update", path},
+                               {"--version", "2.0", "--hw", "0x14", "--step-timeout", "90000"},
+                               "",
+                               1,
+                               false});
+    EXPECT_EQ(o.program.exitCode, 1) << o.Describe();
+    EXPECT_EQ(o.program.out,
+              CheckedAndOpened() + "error -> wrong hardware IDs  (0x00180004 != 0x00020000)\n");
+    EXPECT_EQ(o.program.err, "WaitFor error  536870914\n" + FailureHintLine(ErrorTimeout));
+    EXPECT_TRUE(o.program.endedMs >= 30000 && o.program.endedMs < 40000) << o.program.endedMs;
+}
+
+// Both streams into one file, as `update image.pad >run.log 2>&1` gives them: what standard
+// output holds comes before the line on standard error that follows it.
+TEST_F(StreamingEndToEnd, OneFileForBothStreamsKeepsTheirOrder) {
+    const std::string path = WriteImage(MakeImage(0x14, Id244, 200));
+    const ProcessResult r =
+        RunProcess({"/bin/sh", "-c", "exec \"$0\" \"$1\" 2>&1", UPDATE_BINARY, path}, "", 60000,
+                   {"COM1=" + dir_ + "/no-such-port"});
+    EXPECT_TRUE(
+        r.out.starts_with("Checking file ... OK\n"
+                          "Inititialization of COM-port failed (Error:  2)\nPort 1 ("))
+        << r.out;
+}
+
 // ---- Refusals before the port ----------------------------------------------------------------
 
 TEST_F(StreamingEndToEnd, ImagesRefusedBeforeAnyPortIsOpened) {
     auto corrupt = MakeImage(0x14, Id244, 200);
     corrupt.back() ^= 0x01;  // the stored sum
+    auto cut = corrupt;
+    cut.resize(100);
+    auto widened = MakeImage(0x14, Id244, 200);
+    widened.insert(widened.begin() + 4, 0x00);  // a tag of 6 bytes
+    const std::string fifo = dir_ + "/fifo.pad";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     struct Case {
-        const char* name;
-        std::vector<uint8_t> image;
-        std::string out;
+        std::vector<uint8_t> image;  // written as image.pad unless `path` names another file
+        std::string path;
+        std::string reason;  // in the one line on standard error, which begins with the path
     };
-    for (const Case& c :
-         {Case{"hardware type 3", MakeImage(0x03, Id244, 200),
-               "Checking file ... OK\nThis PAD-file must be transmitted via the parallel port \n"},
-          Case{"bad checksum", corrupt, "Checking file ... failed. Abort!\n"}}) {
-        SCOPED_TRACE(c.name);
-        const std::string path = WriteImage(c.image);
+    for (const Case& c : {Case{MakeImage(0x03, Id244, 200), "", ""},
+                          Case{corrupt, "", ": the checksum at its end does not match"},
+                          Case{{}, dir_ + "/none.pad", ": there is no such file."},
+                          Case{{}, "", ": the file is empty."},
+                          Case{cut, "", ": the file ends before its length field says"},
+                          Case{widened, "", ": its sizes leave a tag of neither 0, 1 nor 5"},
+                          Case{{}, dir_, " is a directory, not an image file."},
+                          Case{{}, fifo, " is not a regular file (a FIFO,"}}) {
+        const std::string written = WriteImage(c.image);
+        const std::string path = c.path.empty() ? written : c.path;
+        SCOPED_TRACE(path + c.reason);
         // COM1 names no device: an attempt to open it would be reported on standard error.
         const Outcome o = Execute({{"update", path}, {}, "", 1});
         EXPECT_EQ(o.program.exitCode, 1) << o.Describe();
-        EXPECT_EQ(o.program.out, c.out);
-        EXPECT_EQ(o.program.err, "");
+        EXPECT_EQ(o.program.out,
+                  c.reason.empty()
+                      ? "Checking file ... OK\nThis PAD-file must be transmitted via the parallel "
+                        "port \n"
+                      : "Checking file ... failed. Abort!\n");
+        EXPECT_EQ(std::count(o.program.err.begin(), o.program.err.end(), '\n'),
+                  c.reason.empty() ? 0 : 1);
+        EXPECT_TRUE(o.program.err.starts_with(c.reason.empty() ? "" : path + c.reason));
         EXPECT_TRUE(o.imageUnchanged);
     }
 }

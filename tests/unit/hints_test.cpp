@@ -255,6 +255,18 @@ TEST(FailureHints, WordsForTheValuesOfTheRun) {
     SetReportedPort(1);
 }
 
+// A device node that vanished with its adapter gives "no such file" when the port is opened
+// again: that is the device being gone, not a COMn to set.
+TEST(FailureHints, PortThatCannotBeReopenedIsAGoneDevice) {
+    language = 0;
+    setenv("COM2", "/dev/ttyUSB0", 1);
+    EXPECT_STREQ(PortReopenHint(2, ENOENT),
+                 "Port 2 (/dev/ttyUSB0): No such file or directory; the device is gone: the "
+                 "adapter was pulled out or lost its power. Plug it in, switch the box off and "
+                 "on, and start again.");
+    unsetenv("COM2");
+}
+
 TEST(FailureHints, ReportPrintsTheLineUnchangedThenTheHintAndKeepsTheLastError) {
     language = 0;
     SetReportedPort(1);

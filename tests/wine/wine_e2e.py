@@ -50,7 +50,7 @@ class Scenario:
     def __init__(self, name, image, args, box_args, expect_code=0, expect_out=(),
                  expect_err=(), compare_saved=True, program="update.exe", stdin=b"",
                  setup=None, reject_out=(), gone=(), port_kept=False, interrupt_after=None,
-                 forbid_err=(), env=None, check=None):
+                 forbid_err=(), env=None, check=None, box_code=0):
         self.name = name
         self.image = image
         self.args = args
@@ -79,6 +79,8 @@ class Scenario:
         # in box_args), and check(work, image) -> problems, run after the other checks.
         self.env = env or {}
         self.check = check
+        # The exit status boxsim must end with (4: it pulled the line before the box was played).
+        self.box_code = box_code
 
 
 def terminal_speed(path):
@@ -185,8 +187,9 @@ def run_scenario(s, build_dir, boxsim, work, link):
     for name in s.gone:
         if os.path.lexists(os.path.join(work, name)):
             problems.append(f"{name} is still there")
-    if box is not None and box_code != 0 and not s.port_kept and s.interrupt_after is None:
-        problems.append(f"boxsim exit status {box_code}")
+    if (box is not None and box_code != s.box_code and not s.port_kept
+            and s.interrupt_after is None):
+        problems.append(f"boxsim exit status {box_code}, expected {s.box_code}")
     if s.compare_saved and box is not None:
         if not os.path.exists(saved):
             problems.append("the box saved nothing")
@@ -433,6 +436,13 @@ def scenarios(smoke):
                                             if n.startswith("trace.d.")],
                  expect_out=("Download successfully finished. (com port: 1)\n",),
                  expect_err=("UPDATE_TRACE trace.d: ", "; the update runs without a line trace.\n")),
+        Scenario("line pulled during the synchronisation: one failure line with the device "
+                 "gone, exit code 1, no endless WriteFile errors",
+                 pad_image(sample_payload(3000), 0x14, 0x00180004), ["{image}"],
+                 ["--version", "24.4", "--hw", "0x14", "--hangup-after", "10"], expect_code=1,
+                 compare_saved=False, box_code=4,
+                 expect_err=("WriteFile error  995\nPort 1 (COM1): ", "the device is gone"),
+                 forbid_err=("WriteFile error \n",)),
         Scenario("satellite request: eol", None, ["-s", "eol"],
                  ["--version", "24.4", "--hw", "2", "--satellite", "--expect-answer", "5"],
                  compare_saved=False,
