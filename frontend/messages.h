@@ -113,9 +113,15 @@ enum class Hint : int {
     OwnBoxStop,
     StandInHyperBootloader,  // before the stand-in hyper bootloader goes to a box
     IgnoredArguments,        // followed by the arguments after the image name
+    TraceIsImage,            // %s: the UPDATE_TRACE name
+    LogIsImage,              // %s: the UPDATE_LOG name
+    LogIsTrace,              // %s: the UPDATE_LOG name
+    TraceIsLog,              // %s: the UPDATE_TRACE name
+    ImageIsHyperPad,         // %s: the image name
+    PortHeldBy,              // %s: the device, the programs with it open ("name (pid N), ...")
 };
 
-inline constexpr int HintCount = static_cast<int>(Hint::IgnoredArguments) + 1;
+inline constexpr int HintCount = static_cast<int>(Hint::PortHeldBy) + 1;
 
 // Row 0 English, row 1 German, as in the message catalogue.
 extern const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatalog;
