@@ -1,7 +1,7 @@
 // The processes that hold a device open, from /proc/<pid>/fd: each entry there is a link to an
 // open file, and stat through it gives the file's own numbers. Only links whose target is a
-// path are looked at; sockets, pipes and anonymous inodes ("socket:[...]") are passed over
-// without a stat.
+// path are looked at, each target once per scan; sockets, pipes and anonymous inodes
+// ("socket:[...]") are passed over without a stat.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,6 +11,8 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 
 #include "platform/device_holders.h"
 
@@ -35,15 +37,19 @@ uint32_t ProcessNumber(const char* name) {
     return pid;
 }
 
+// What the stat of a link's target said, by the target's text: processes share most of their
+// open files (/dev/null, a terminal, libraries), so each is looked at once per scan.
+using TargetCache = std::unordered_map<std::string, bool>;
+
 // Whether one of the open files in the fd directory `fdDir` is the character device `device`.
-bool HoldsDevice(int fdDir, dev_t device) {
+bool HoldsDevice(int fdDir, dev_t device, TargetCache& cache) {
     DIR* dir = fdopendir(fdDir);
     if (dir == nullptr) {
         close(fdDir);
         return false;
     }
     bool found = false;
-    std::array<char, 8> target{};
+    std::array<char, 256> target{};
     while (!found) {
         const dirent* entry = readdir(dir);
         if (entry == nullptr) {
@@ -52,14 +58,24 @@ bool HoldsDevice(int fdDir, dev_t device) {
         if (entry->d_name[0] == '.') {
             continue;
         }
-        // A short read is enough: only the first character tells a path from "socket:[...]".
-        if (readlinkat(dirfd(dir), entry->d_name, target.data(), target.size()) < 1 ||
-            target[0] != '/') {
+        const ssize_t length = readlinkat(dirfd(dir), entry->d_name, target.data(), target.size());
+        // Sockets, pipes and anonymous inodes ("socket:[...]") are not paths.
+        if (length < 1 || target[0] != '/') {
+            continue;
+        }
+        const std::string text(target.data(), static_cast<std::size_t>(length));
+        const auto known = cache.find(text);
+        if (known != cache.end()) {
+            found = known->second;
             continue;
         }
         struct stat info {};
         found = fstatat(dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISCHR(info.st_mode) &&
                 info.st_rdev == device;
+        // A name cut short by the buffer may stand for several files: not remembered.
+        if (static_cast<std::size_t>(length) < target.size()) {
+            cache.emplace(text, found);
+        }
     }
     closedir(dir);
     return found;
@@ -96,6 +112,7 @@ std::vector<DeviceHolder> FindDeviceHolders(const char* procRoot, const char* de
     if (proc == nullptr) {
         return holders;
     }
+    TargetCache cache;
     while (const dirent* entry = readdir(proc)) {
         const uint32_t pid = ProcessNumber(entry->d_name);
         if (pid == 0 || pid == ownPid) {
@@ -104,7 +121,7 @@ std::vector<DeviceHolder> FindDeviceHolders(const char* procRoot, const char* de
         std::string fdPath = entry->d_name;
         fdPath += "/fd";
         const int fdDir = openat(dirfd(proc), fdPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fdDir >= 0 && HoldsDevice(fdDir, deviceInfo.st_rdev)) {
+        if (fdDir >= 0 && HoldsDevice(fdDir, deviceInfo.st_rdev, cache)) {
             holders.push_back({pid, ProgramName(dirfd(proc), entry->d_name)});
         }
     }
