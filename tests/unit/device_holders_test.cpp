@@ -1,16 +1,14 @@
 // The other processes with the port's device open, found in a /proc tree made in a temporary
-// directory: fd entries are links to /dev/null (the device), /dev/zero (another device) and
-// the kinds of target a real /proc shows for sockets and pipes.
+// directory: fd entries are links to /dev/null (the device), /dev/zero (another device), a
+// pseudo-terminal and the kinds of target a real /proc shows for sockets and pipes.
 #include "platform/device_holders.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -19,70 +17,55 @@
 
 namespace {
 
-constexpr uint32_t OwnPid = 500;
-
-class DeviceHolders : public ::testing::Test {
-  protected:
-    void SetUp() override { root_ = test::TempDir(); }
-
-    // A process entry: its program name (none: no comm file) and its fd links.
-    void Process(const std::string& pid, const char* program,
-                 const std::vector<std::string>& targets) {
-        const std::string dir = root_ + "/" + pid;
-        std::filesystem::create_directories(dir + "/fd");
-        if (program != nullptr) {
-            ASSERT_TRUE(test::WriteFileBytes(
-                dir + "/comm", std::vector<uint8_t>(program, program + std::strlen(program))));
+TEST(DeviceHolders, NamesTheOtherProcessesThatHoldTheDeviceByItsNumbers) {
+    const std::string root = test::TempDir();
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    const std::string pty = ptsname(master);
+    const struct {
+        std::string pid;
+        std::string comm;  // empty: no comm file
+        std::vector<std::string> targets;
+    } processes[] = {
+        {"100", "minicom\n", {"socket:[4711]", "/dev/null"}},
+        {"200", "bash\n", {"/dev/zero", "pipe:[12]", "anon_inode:[eventfd]", pty}},
+        {"300", "", {"/dev/null"}},
+        {"500", "update\n", {"/dev/null"}},  // this process
+        {"self", "update\n", {"/dev/null"}},
+        {"400", "gone\n", {"/nonexistent/device"}},
+        {"600", "boxsim\n", {pty, "/dev/ptmx"}},
+    };
+    for (const auto& p : processes) {
+        std::filesystem::create_directories(root + "/" + p.pid + "/fd");
+        if (!p.comm.empty()) {
+            ASSERT_TRUE(
+                test::WriteFileBytes(root + "/" + p.pid + "/comm", {p.comm.begin(), p.comm.end()}));
         }
-        int fd = 0;
-        for (const std::string& target : targets) {
-            ASSERT_EQ(symlink(target.c_str(), (dir + "/fd/" + std::to_string(fd++)).c_str()), 0);
+        for (std::size_t fd = 0; fd < p.targets.size(); ++fd) {
+            const std::string link = root + "/" + p.pid + "/fd/" + std::to_string(fd);
+            ASSERT_EQ(symlink(p.targets[fd].c_str(), link.c_str()), 0);
         }
     }
-
-    std::vector<std::string> Holders(const std::string& device) {
+    // The device under another name, as /dev/serial/by-id links name an adapter.
+    const std::string byId = root + "/usb-adapter-if00-port0";
+    ASSERT_EQ(symlink("/dev/null", byId.c_str()), 0);
+    const auto holders = [&](const std::string& device) {
         std::vector<std::string> found;
-        for (const DeviceHolder& holder :
-             FindDeviceHolders(root_.c_str(), device.c_str(), OwnPid)) {
-            found.push_back(holder.program + " " + std::to_string(holder.pid));
+        for (const DeviceHolder& h : FindDeviceHolders(root.c_str(), device.c_str(), 500)) {
+            found.push_back(h.program + " " + std::to_string(h.pid));
         }
         std::sort(found.begin(), found.end());
         return found;
-    }
-
-    std::string root_;
-};
-
-TEST_F(DeviceHolders, NamesTheOtherProcessesThatHoldTheDeviceByItsNumbers) {
-    Process("100", "minicom\n", {"socket:[4711]", "/dev/null"});
-    Process("200", "bash\n", {"/dev/zero", "pipe:[12]", "anon_inode:[eventfd]"});
-    Process("300", nullptr, {"/dev/null"});
-    Process(std::to_string(OwnPid), "update\n", {"/dev/null"});
-    Process("self", "update\n", {"/dev/null"});
-    Process("400", "gone\n", {"/nonexistent/device"});
-    std::filesystem::create_directories(root_ + "/600");  // no fd directory at all
-    // The device under another name, as /dev/serial/by-id links name an adapter.
-    const std::string byId = root_ + "/usb-adapter-if00-port0";
-    ASSERT_EQ(symlink("/dev/null", byId.c_str()), 0);
-
-    const std::vector<std::string> expected{"? 300", "minicom 100"};
-    EXPECT_EQ(Holders("/dev/null"), expected);
-    EXPECT_EQ(Holders(byId), expected);
-    EXPECT_EQ(Holders("/dev/zero"), std::vector<std::string>{"bash 200"});
-    EXPECT_TRUE(Holders("/dev/full").empty());
-    // Not a character device: nothing is looked for.
-    EXPECT_TRUE(Holders(root_ + "/100/comm").empty());
-}
-
-TEST_F(DeviceHolders, LeavesPseudoTerminalsOut) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const std::string slave = ptsname(master);
-    Process("100", "boxsim\n", {slave, "/dev/ptmx"});
-    EXPECT_TRUE(Holders(slave).empty());
-    EXPECT_TRUE(Holders("/dev/ptmx").empty());
+    };
+    const std::vector<std::string> nullHolders{"? 300", "minicom 100"};
+    EXPECT_EQ(holders("/dev/null"), nullHolders);
+    EXPECT_EQ(holders(byId), nullHolders);
+    EXPECT_EQ(holders("/dev/zero"), std::vector<std::string>{"bash 200"});
+    EXPECT_TRUE(holders("/dev/full").empty());
+    EXPECT_TRUE(holders(root + "/100/comm").empty());  // not a character device
+    // Pseudo-terminals are left out: their other end is the simulated box.
+    EXPECT_TRUE(holders(pty).empty());
+    EXPECT_TRUE(holders("/dev/ptmx").empty());
     close(master);
 }
 
