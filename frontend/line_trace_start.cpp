@@ -7,6 +7,7 @@
 
 #include "frontend/settings.h"
 #include "frontend/startup.h"
+#include "frontend/written_files.h"
 #include "platform/platform.h"
 #include "serial/line_trace.h"
 #include "serial/port.h"
@@ -34,9 +35,10 @@ void ReportTraceFailure(const char* fileName, uint32_t reason) {
 
 }  // namespace
 
-void StartLineTrace(int portNumber) {
+void StartLineTrace(int portNumber, const char* imageName) {
     const char* fileName = std::getenv("UPDATE_TRACE");
-    if (fileName == nullptr || *fileName == '\0') {
+    if (fileName == nullptr || *fileName == '\0' ||
+        !TraceNameAllowed(fileName, imageName, std::getenv("UPDATE_LOG"))) {
         return;
     }
     const RevisionPair revision = ParseRevision(RevisionText);

@@ -4,6 +4,7 @@
 #pragma once
 
 // Opens the trace named by UPDATE_TRACE, if it is set and not empty, for an update on port
-// `portNumber`. A trace that cannot be created is reported in one line on standard error
-// (the file and the system's reason), and the update runs without it.
-void StartLineTrace(int portNumber);
+// `portNumber` with the image `imageName` (null when there is none). A trace that cannot be
+// created, or that is the image or the production log (frontend/written_files.h), is reported
+// in one line on standard error, and the update runs without it.
+void StartLineTrace(int portNumber, const char* imageName);

@@ -205,6 +205,14 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "COM2=/dev/ttyUSB0.",
     "The port is given as -p 1 to -p 4; Device Manager, \"Ports (COM & LPT)\", can give the "
     "adapter's port one of the numbers COM1 to COM4.",
+    "UPDATE_TRACE %s is the image file; the update runs without a line trace.",
+    "UPDATE_LOG %s is the image file; the update runs without a production log.",
+    "UPDATE_LOG %s is the line trace's file; the update runs without a production log.",
+    "UPDATE_TRACE %s is the production log's file; the update runs without a line trace.",
+    "%s is the file hyper.pad of the working directory, which the update writes and deletes: "
+    "copy the image to another name, or start in another directory.",
+    "%s is also open in: %s. Such a program takes the box's answers; end it if the update "
+    "waits.",
     // ---- German -------------------------------------------------------------------------
     "Schnittstelle %d (%s)",
     "keine (ist der Adapter eingesteckt?)",
@@ -263,6 +271,19 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "Die Schnittstelle wird mit -p 1 bis -p 4 angegeben; der Geraete-Manager kann der "
     "Schnittstelle des Adapters unter \"Anschluesse (COM & LPT)\" eine der Nummern COM1 bis "
     "COM4 geben.",
+    "UPDATE_TRACE %s ist die PAD-Datei; die Aktualisierung laeuft ohne "
+    "Leitungsprotokoll.",
+    "UPDATE_LOG %s ist die PAD-Datei; die Aktualisierung laeuft ohne "
+    "Produktionsprotokoll.",
+    "UPDATE_LOG %s ist die Datei des Leitungsprotokolls; die Aktualisierung laeuft ohne "
+    "Produktionsprotokoll.",
+    "UPDATE_TRACE %s ist die Datei des Produktionsprotokolls; die Aktualisierung laeuft ohne "
+    "Leitungsprotokoll.",
+    "%s ist die Datei hyper.pad des Arbeitsverzeichnisses, die die Aktualisierung schreibt und "
+    "loescht: kopieren Sie die PAD-Datei unter einen anderen Namen, oder starten Sie in einem "
+    "anderen Verzeichnis.",
+    "%s ist auch geoeffnet in: %s. Ein solches Programm nimmt die Antworten der Box weg; beenden "
+    "Sie es, wenn die Aktualisierung wartet.",
 };
 
 const char* hintText(Hint hint) {

@@ -126,9 +126,15 @@ enum class Hint : int {
     AccessTimedOut,        // after messages 25 and 26
     InvalidPortVariables,  // after message 0 where COM1 to COM4 are environment variables
     InvalidPortWindows,    // after message 0 on Windows
+    TraceIsImage,          // %s: the UPDATE_TRACE name
+    LogIsImage,            // %s: the UPDATE_LOG name
+    LogIsTrace,            // %s: the UPDATE_LOG name
+    TraceIsLog,            // %s: the UPDATE_TRACE name
+    ImageIsHyperPad,       // %s: the image name
+    PortHeldBy,            // %s: the device, the programs with it open ("name (pid N), ...")
 };
 
-inline constexpr int HintCount = static_cast<int>(Hint::InvalidPortWindows) + 1;
+inline constexpr int HintCount = static_cast<int>(Hint::PortHeldBy) + 1;
 
 // Row 0 English, row 1 German, as in the message catalogue.
 extern const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatalog;

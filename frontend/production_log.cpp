@@ -8,12 +8,14 @@
 
 #include "frontend/messages.h"
 #include "frontend/startup.h"
+#include "frontend/written_files.h"
 #include "platform/append_file.h"
 #include "platform/clock.h"
 #include "platform/interrupt.h"
 #include "platform/local_time.h"
 #include "platform/platform.h"
 #include "platform/sha256.h"
+#include "serial/line_trace.h"
 #include "serial/port.h"
 #include "serial/port_counters.h"
 
@@ -266,6 +268,11 @@ void StartProductionLog(const SessionSettings& settings) {
                   revision.minor);
     const char* name = std::getenv("UPDATE_LOG");
     if (name == nullptr || *name == '\0') {
+        return;
+    }
+    // The trace, when one is being written, has taken its name by now.
+    const char* image = settings.satelliteUpdate == 1 ? nullptr : settings.imageName;
+    if (!LogNameAllowed(name, image, lineTraceActive ? std::getenv("UPDATE_TRACE") : nullptr)) {
         return;
     }
     state.name = name;

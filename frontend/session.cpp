@@ -9,9 +9,11 @@
 
 #include "frontend/line_trace_start.h"
 #include "frontend/messages.h"
+#include "frontend/port_holders.h"
 #include "frontend/production_log.h"
 #include "frontend/startup.h"
 #include "frontend/tables.h"
+#include "frontend/written_files.h"
 #include "image/pad_image.h"
 #include "platform/clock.h"
 #include "platform/interrupt.h"
@@ -197,6 +199,7 @@ void PrintSuccess(int portNumber) {
 // the link closed.
 void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char* satelliteAnswer) {
     SerialLink link = OpenLinkOrExit(settings);
+    WarnOfPortHolders(settings.portNumber);
     TraceLineEvent("stage", "access");
     AccessBootloader(link, settings, version);
 
@@ -268,11 +271,14 @@ void UpdateSession(SessionSettings& settings) {
         PrintUsage(language, serviceMode);
         ExitProgram(1);
     }
+    // With -s the name is the satellite method's, not a file's.
+    const char* image = settings.satelliteUpdate == 1 ? nullptr : settings.imageName;
+    RefuseHyperPadImage(image);
     // From here on an interrupt ends the update in order: the notice, the port's settings as
     // found, no hyper.pad left behind.
     InstallInterruptHandlers();
     SetInterruptNotice(PrintInterruptNotice);
-    StartLineTrace(settings.portNumber);
+    StartLineTrace(settings.portNumber, image);
     const char* satelliteAnswer = nullptr;
     if (settings.satelliteUpdate == 1) {
         satelliteAnswer = SatelliteAnswerOrExit(settings.imageName);

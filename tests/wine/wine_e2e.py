@@ -443,6 +443,14 @@ def scenarios(smoke):
                  compare_saved=False, box_code=4,
                  expect_err=("WriteFile error  995\nPort 1 (COM1): ", "the device is gone"),
                  forbid_err=("WriteFile error \n",)),
+        Scenario("line trace: a trace named as the image (other case) is refused, the image "
+                 "stays", pad_image(sample_payload(6000), 0x14, 0x00180004), ["image.pad"],
+                 ["--version", "24.4", "--hw", "0x14"], env={"UPDATE_TRACE": "IMAGE.PAD"},
+                 check=lambda work, image: [f"{n} left behind" for n in os.listdir(work)
+                                            if n.lower().startswith("image.pad.")],
+                 expect_out=("Download successfully finished. (com port: 1)\n",),
+                 expect_err=("UPDATE_TRACE IMAGE.PAD is the image file; the update runs "
+                             "without a line trace.\n",)),
         Scenario("satellite request: eol", None, ["-s", "eol"],
                  ["--version", "24.4", "--hw", "2", "--satellite", "--expect-answer", "5"],
                  compare_saved=False,
