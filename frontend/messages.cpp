@@ -187,7 +187,7 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "the box stopped the transfer (\"STOP\").",
     "This program carries the stand-in hyper bootloader, which cannot start a real box: build it "
     "with -DHYPER_BOOTLOADER_FILE=<the box maker's file> (README, \"The hyper bootloader\").",
-    "Ignored after the image name:",
+    "Options go before the image name, and nothing may follow it; found after it:",
     // ---- German -------------------------------------------------------------------------
     "Schnittstelle %d (%s)",
     "keine (ist der Adapter eingesteckt?)",
@@ -226,7 +226,7 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "Dieses Programm enthaelt den Ersatz fuer den Hyper Bootloader, der keine echte Box starten "
     "kann: bauen Sie es mit -DHYPER_BOOTLOADER_FILE=<Datei des Boxherstellers> (README, \"The "
     "hyper bootloader\").",
-    "Nach dem Dateinamen ignoriert:",
+    "Optionen stehen vor dem Dateinamen, und danach darf nichts folgen; dahinter steht:",
 };
 
 const char* hintText(Hint hint) {

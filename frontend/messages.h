@@ -112,10 +112,10 @@ enum class Hint : int {
     OwnBoxErrorText,
     OwnBoxStop,
     StandInHyperBootloader,  // before the stand-in hyper bootloader goes to a box
-    IgnoredArguments,        // followed by the arguments after the image name
+    ArgumentsAfterImage,     // followed by the arguments after the image name
 };
 
-inline constexpr int HintCount = static_cast<int>(Hint::IgnoredArguments) + 1;
+inline constexpr int HintCount = static_cast<int>(Hint::ArgumentsAfterImage) + 1;
 
 // Row 0 English, row 1 German, as in the message catalogue.
 extern const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatalog;
