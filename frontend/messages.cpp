@@ -163,8 +163,9 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "one of the numbers COM1 to COM4.",
     "The device belongs to the group %s, and this user is not in it: sudo usermod -aG %s $USER, "
     "then log in again.",
-    "This user is in the device's group %s, but the device does not let the group read and "
-    "write it (ls -l %s).",
+    "The device belongs to %s and the group %s with mode %s (ls -l %s), which does not let "
+    "this user read and write it: an administrator must grant access, by a udev rule or the "
+    "group that the distribution uses for serial ports.",
     "This user may not open the device (ls -l %s shows who may).",
     "Another program holds the port (another update, a terminal program, a modem manager): end "
     "it, then start again.",
@@ -200,8 +201,9 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "die Schnittstelle des Adapters; geben Sie ihr eine der Nummern COM1 bis COM4.",
     "Das Geraet gehoert der Gruppe %s, und dieser Benutzer ist nicht darin: sudo usermod -aG %s "
     "$USER, danach neu anmelden.",
-    "Dieser Benutzer ist in der Gruppe %s des Geraets, aber das Geraet erlaubt der Gruppe kein "
-    "Lesen und Schreiben (ls -l %s).",
+    "Das Geraet gehoert %s und der Gruppe %s mit Modus %s (ls -l %s), was diesem Benutzer kein "
+    "Lesen und Schreiben erlaubt: ein Administrator muss den Zugriff gewaehren, durch eine "
+    "udev-Regel oder die Gruppe, die die Distribution fuer serielle Schnittstellen verwendet.",
     "Dieser Benutzer darf das Geraet nicht oeffnen (ls -l %s zeigt, wer es darf).",
     "Ein anderes Programm belegt die Schnittstelle (ein weiteres update, ein Terminalprogramm, "
     "ein Modem-Manager): beenden Sie es, dann erneut starten.",

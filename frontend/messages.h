@@ -95,7 +95,7 @@ enum class Hint : int {
     OpenNotASerialPort,        // %s: the COMn variable, the serial devices present
     OpenMissingPort,           // Windows: no such COM port, or none that is a serial port
     OpenNoPermissionJoin,      // %s: the device's group, twice
-    OpenNoPermissionMember,    // %s: the device's group, the device
+    OpenNoPermissionAdmin,     // %s: the device's owner, group, mode (octal), the device
     OpenNoPermission,          // %s: the device
     OpenBusy,
     RunDeviceGone,

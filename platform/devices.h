@@ -1,8 +1,9 @@
 // Facts about serial port devices for the lines that tell a technician why a port could not be
-// used: the kind of failure behind an error value, the serial devices present, and the group
-// that may use a device. Nothing here opens a device.
+// used: the kind of failure behind an error value, the serial devices present, and who may
+// open a device. Nothing here opens a device.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -29,6 +30,35 @@ enum class PortFailure {
 // no such devices (Windows).
 int ListSerialDevices(const char* deviceRoot, std::span<char> out);
 
-// The name of the group that owns the device at `path` and whether this process is in that
-// group. False when the platform has no such groups or the device or group cannot be looked at.
-bool DeviceGroup(const char* path, std::span<char> name, bool& member);
+// Who may open a device: its owner, its group and its permission bits, and where this process
+// stands among them.
+struct DeviceAccess {
+    std::array<char, 64> owner{};  // the owner's name (or number, when it has no name)
+    std::array<char, 64> group{};  // the group's name (or number)
+    uint32_t groupId = 0;
+    uint32_t mode = 0;  // the permission bits, 07777
+    bool userIsOwner = false;
+    bool userInGroup = false;
+};
+
+// The facts about the device at `path`. False when the platform has no such owners and groups
+// (Windows) or the device cannot be looked at.
+bool ReadDeviceAccess(const char* path, DeviceAccess& access);
+
+// What to tell a user who may not open a device.
+enum class PermissionAdvice {
+    JoinGroup,         // joining the device's group gives access: the user can be told how
+    AskAdministrator,  // only an administrator can grant access
+};
+
+// Joining the group is advised only where it gives access and grants no more than the port:
+// never root's group (id 0, which would give the user the system's files), never a group that
+// may not read and write the device, and never to the owner, whose own bits apply to it
+// whatever the group may do. Every other case needs an administrator.
+constexpr PermissionAdvice AdviseOnPermission(const DeviceAccess& access) {
+    constexpr uint32_t GroupReadWrite = 060;
+    const bool joinHelps = access.groupId != 0 &&
+                           (access.mode & GroupReadWrite) == GroupReadWrite &&
+                           !access.userIsOwner && !access.userInGroup;
+    return joinHelps ? PermissionAdvice::JoinGroup : PermissionAdvice::AskAdministrator;
+}

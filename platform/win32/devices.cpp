@@ -39,6 +39,6 @@ int ListSerialDevices(const char*, std::span<char> out) {
     return 0;
 }
 
-bool DeviceGroup(const char*, std::span<char>, bool&) {
+bool ReadDeviceAccess(const char*, DeviceAccess&) {
     return false;
 }
