@@ -80,8 +80,8 @@ void AppendPermissionAdvice(int portNumber) {
     } else {
         std::array<char, 8> mode{};
         std::snprintf(mode.data(), mode.size(), "%04o", access.mode);
-        Append(hintText(Hint::OpenNoPermissionAdmin), access.owner.data(),
-               access.group.data(), mode.data(), device);
+        Append(hintText(Hint::OpenNoPermissionAdmin), access.owner.data(), access.group.data(),
+               mode.data(), device);
     }
 }
 
