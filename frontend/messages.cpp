@@ -189,6 +189,8 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "This program carries the stand-in hyper bootloader, which cannot start a real box: build it "
     "with -DHYPER_BOOTLOADER_FILE=<the box maker's file> (README, \"The hyper bootloader\").",
     "Options go before the image name, and nothing may follow it; found after it:",
+    "Port %d stands for %s, the machine's own serial port, since %s is not set; for an adapter "
+    "set %s to its device.",
     // ---- German -------------------------------------------------------------------------
     "Schnittstelle %d (%s)",
     "keine (ist der Adapter eingesteckt?)",
@@ -229,6 +231,8 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "kann: bauen Sie es mit -DHYPER_BOOTLOADER_FILE=<Datei des Boxherstellers> (README, \"The "
     "hyper bootloader\").",
     "Optionen stehen vor dem Dateinamen, und danach darf nichts folgen; dahinter steht:",
+    "Schnittstelle %d steht fuer %s, die eingebaute serielle Schnittstelle, da %s nicht gesetzt "
+    "ist; fuer einen Adapter %s auf dessen Geraet setzen.",
 };
 
 const char* hintText(Hint hint) {

@@ -266,6 +266,12 @@ void UpdateSession(SessionSettings& settings) {
         LogImageChecked();
     }
     ApplyImageRules(settings);
+    // Without COMn the machine's own port is opened, where a box is rarely connected: say so
+    // before the wait there begins.
+    if (const char* note = DefaultDeviceNote(settings.portNumber)) {
+        std::fflush(stdout);
+        PrintHint(note);
+    }
 
     // Everything in settings (patch mode, the ids LookUpLoader wrote) and the version pair carry
     // over to the next box.

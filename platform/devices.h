@@ -23,6 +23,16 @@ enum class PortFailure {
 // environment variable COMn names; on Windows the ports are COM1 to COM4 themselves.
 [[nodiscard]] bool PortsAreNamedByVariables();
 
+// The device that stands for port n (1 to 4) where ports are named by variables, given the value
+// of COMn (nullptr when it is not set): that value when it is set and not empty, otherwise the
+// machine's own serial port n (/dev/ttyS0 to /dev/ttyS3), which `isDefault` marks. On Windows
+// the port is the COM port itself and never a default. `name` is nullptr for another number.
+struct PortDeviceChoice {
+    const char* name = nullptr;
+    bool isDefault = false;
+};
+[[nodiscard]] PortDeviceChoice ChoosePortDevice(int portNumber, const char* variableValue);
+
 // The serial devices present under `deviceRoot` ("/dev" outside the tests), by name: the
 // links in serial/by-id/, then ttyUSB*, then ttyACM*, each group in name order, joined by ", "
 // into `out` (cut short with "..." when it is full). The directories are only listed, never a

@@ -188,6 +188,17 @@ const char* FailureHint(uint32_t error) {
     return nullptr;
 }
 
+const char* DefaultDeviceNote(int portNumber) {
+    if (!PortDeviceIsDefault(portNumber)) {
+        return nullptr;
+    }
+    Start();
+    const std::array<char, 8> variable = VariableName(portNumber);
+    Append(hintText(Hint::DefaultDevice), portNumber, PortDeviceName(portNumber), variable.data(),
+           variable.data());
+    return line.data();
+}
+
 const char* KeywordHeldHint() {
     Start();
     AppendPort(reportedPort);

@@ -100,6 +100,10 @@ const char* PortDeviceName(int portNumber) {
     return names[portNumber - 1];
 }
 
+bool PortDeviceIsDefault(int) {
+    return false;
+}
+
 SerialLink OpenPortDevice(int portNumber, uint32_t baudRate, int noWriteTimeout,
                           int hardwareHandshake, int evenParity) {
     const char* name = PortDeviceName(portNumber);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -69,6 +70,18 @@ PortFailure ClassifyPortError(uint32_t value) {
 
 bool PortsAreNamedByVariables() {
     return true;
+}
+
+PortDeviceChoice ChoosePortDevice(int portNumber, const char* variableValue) {
+    static constexpr std::array<const char*, 4> Defaults{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2",
+                                                         "/dev/ttyS3"};
+    if (portNumber < 1 || portNumber > 4) {
+        return {};
+    }
+    if (variableValue == nullptr || *variableValue == '\0') {
+        return {Defaults[static_cast<size_t>(portNumber - 1)], true};
+    }
+    return {variableValue, false};
 }
 
 int ListSerialDevices(const char* deviceRoot, std::span<char> out) {

@@ -168,6 +168,48 @@ TEST_F(OpenHints, BusyNotATerminalAndOtherReasons) {
     }
 }
 
+// ---- The port's device when COMn is not set --------------------------------------------------
+
+TEST(PortDeviceChoice, TheVariableOrTheMachinesOwnPort) {
+    struct Case {
+        int port;
+        const char* variable;
+        const char* name;  // nullptr: no device
+        bool isDefault;
+    };
+    const Case cases[] = {
+        {1, nullptr, "/dev/ttyS0", true},
+        {4, nullptr, "/dev/ttyS3", true},
+        {2, "", "/dev/ttyS1", true},
+        {2, "/dev/ttyUSB0", "/dev/ttyUSB0", false},
+        {3, " ", " ", false},
+        {0, "/dev/ttyUSB0", nullptr, false},
+        {5, nullptr, nullptr, false},
+    };
+    for (const Case& c : cases) {
+        const PortDeviceChoice choice = ChoosePortDevice(c.port, c.variable);
+        const std::string trace =
+            std::to_string(c.port) + " " + (c.variable == nullptr ? "(unset)" : c.variable);
+        EXPECT_EQ(choice.name == nullptr ? "(none)" : std::string(choice.name),
+                  c.name == nullptr ? "(none)" : std::string(c.name))
+            << trace;
+        EXPECT_EQ(choice.isDefault, c.isDefault) << trace;
+    }
+}
+
+TEST_F(OpenHints, DefaultDeviceNoteNamesTheDeviceAndTheUnsetVariable) {
+    EXPECT_EQ(std::string(DefaultDeviceNote(3)),
+              "Port 3 stands for /dev/ttyS2, the machine's own serial port, since COM3 is not "
+              "set; for an adapter set COM3 to its device.");
+    language = 1;
+    setenv("COM3", "", 1);
+    EXPECT_EQ(std::string(DefaultDeviceNote(3)),
+              "Schnittstelle 3 steht fuer /dev/ttyS2, die eingebaute serielle Schnittstelle, da "
+              "COM3 nicht gesetzt ist; fuer einen Adapter COM3 auf dessen Geraet setzen.");
+    setenv("COM3", "/dev/ttyUSB0", 1);
+    EXPECT_EQ(DefaultDeviceNote(3), nullptr);
+}
+
 // Joining the device's group is advised only where it gives access and gives nothing more.
 TEST(PermissionAdvice, JoinOnlyAGroupThatMayReadAndWriteAndIsNotRoots) {
     using enum PermissionAdvice;
