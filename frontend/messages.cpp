@@ -191,6 +191,7 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "Options go before the image name, and nothing may follow it; found after it:",
     "Port %d stands for %s, the machine's own serial port, since %s is not set; for an adapter "
     "set %s to its device.",
+    "Stopped between boxes: the last box was updated, and no update was running.",
     // ---- German -------------------------------------------------------------------------
     "Schnittstelle %d (%s)",
     "keine (ist der Adapter eingesteckt?)",
@@ -233,6 +234,8 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "Optionen stehen vor dem Dateinamen, und danach darf nichts folgen; dahinter steht:",
     "Schnittstelle %d steht fuer %s, die eingebaute serielle Schnittstelle, da %s nicht gesetzt "
     "ist; fuer einen Adapter %s auf dessen Geraet setzen.",
+    "Zwischen zwei Boxen beendet: die letzte Box wurde aktualisiert, und keine Aktualisierung "
+    "lief.",
 };
 
 const char* hintText(Hint hint) {

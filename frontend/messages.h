@@ -114,9 +114,10 @@ enum class Hint : int {
     StandInHyperBootloader,  // before the stand-in hyper bootloader goes to a box
     ArgumentsAfterImage,     // followed by the arguments after the image name
     DefaultDevice,           // %d %s %s %s: the port, its default device, COMn, COMn
+    StoppedBetweenBoxes,     // an interrupt at the loop question, after a box was updated
 };
 
-inline constexpr int HintCount = static_cast<int>(Hint::DefaultDevice) + 1;
+inline constexpr int HintCount = static_cast<int>(Hint::StoppedBetweenBoxes) + 1;
 
 // Row 0 English, row 1 German, as in the message catalogue.
 extern const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatalog;

@@ -241,6 +241,13 @@ void PrintInterruptNotice() {
     std::fprintf(stderr, "%s\n", interruptedText());
 }
 
+// An interrupt at the loop question: the last box was updated and logged, nothing is running,
+// and the box needs no restart.
+void PrintStoppedBetweenBoxesNotice() {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", hintText(Hint::StoppedBetweenBoxes));
+}
+
 }  // namespace
 
 void UpdateSession(SessionSettings& settings) {
@@ -284,9 +291,11 @@ void UpdateSession(SessionSettings& settings) {
         }
         std::printf("Update another box (y/n)? [y]\n");
         std::fflush(stdout);
+        SetInterruptNotice(PrintStoppedBetweenBoxesNotice);
         if (ReadConsoleChar() == 'n') {
             ExitProgram(0);
         }
+        SetInterruptNotice(PrintInterruptNotice);
         LogNextBox();
     }
 }
