@@ -363,7 +363,10 @@ int Log(const Arguments& args) {
                 error = std::strerror(errno);
                 ::close(fd);
             }
-            status = Failure(path + ": " + error);
+            std::string line = path;
+            line += ": ";
+            line += error;
+            status = Failure(line);
             continue;
         }
         const bool colour = isatty(fileno(stdout)) == 1;
