@@ -163,8 +163,9 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "one of the numbers COM1 to COM4.",
     "The device belongs to the group %s, and this user is not in it: sudo usermod -aG %s $USER, "
     "then log in again.",
-    "This user is in the device's group %s, but the device does not let the group read and "
-    "write it (ls -l %s).",
+    "The device belongs to %s and the group %s with mode %s (ls -l %s), which does not let "
+    "this user read and write it: an administrator must grant access, by a udev rule or the "
+    "group that the distribution uses for serial ports.",
     "This user may not open the device (ls -l %s shows who may).",
     "Another program holds the port (another update, a terminal program, a modem manager): end "
     "it, then start again.",
@@ -187,7 +188,7 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "the box stopped the transfer (\"STOP\").",
     "This program carries the stand-in hyper bootloader, which cannot start a real box: build it "
     "with -DHYPER_BOOTLOADER_FILE=<the box maker's file> (README, \"The hyper bootloader\").",
-    "Ignored after the image name:",
+    "Options go before the image name, and nothing may follow it; found after it:",
     "%s: there is no such file.",
     "%s: the file is empty.",
     "%s: the file ends before its length field says it should: it was cut short, or it is not "
@@ -213,6 +214,9 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "copy the image to another name, or start in another directory.",
     "%s is also open in: %s. Such a program takes the box's answers; end it if the update "
     "waits.",
+    "Port %d stands for %s, the machine's own serial port, since %s is not set; for an adapter "
+    "set %s to its device.",
+    "Stopped between boxes: the last box was updated, and no update was running.",
     // ---- German -------------------------------------------------------------------------
     "Schnittstelle %d (%s)",
     "keine (ist der Adapter eingesteckt?)",
@@ -225,8 +229,9 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "die Schnittstelle des Adapters; geben Sie ihr eine der Nummern COM1 bis COM4.",
     "Das Geraet gehoert der Gruppe %s, und dieser Benutzer ist nicht darin: sudo usermod -aG %s "
     "$USER, danach neu anmelden.",
-    "Dieser Benutzer ist in der Gruppe %s des Geraets, aber das Geraet erlaubt der Gruppe kein "
-    "Lesen und Schreiben (ls -l %s).",
+    "Das Geraet gehoert %s und der Gruppe %s mit Modus %s (ls -l %s), was diesem Benutzer kein "
+    "Lesen und Schreiben erlaubt: ein Administrator muss den Zugriff gewaehren, durch eine "
+    "udev-Regel oder die Gruppe, die die Distribution fuer serielle Schnittstellen verwendet.",
     "Dieser Benutzer darf das Geraet nicht oeffnen (ls -l %s zeigt, wer es darf).",
     "Ein anderes Programm belegt die Schnittstelle (ein weiteres update, ein Terminalprogramm, "
     "ein Modem-Manager): beenden Sie es, dann erneut starten.",
@@ -251,7 +256,7 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "Dieses Programm enthaelt den Ersatz fuer den Hyper Bootloader, der keine echte Box starten "
     "kann: bauen Sie es mit -DHYPER_BOOTLOADER_FILE=<Datei des Boxherstellers> (README, \"The "
     "hyper bootloader\").",
-    "Nach dem Dateinamen ignoriert:",
+    "Optionen stehen vor dem Dateinamen, und danach darf nichts folgen; dahinter steht:",
     "%s: Diese Datei gibt es nicht.",
     "%s: Die Datei ist leer.",
     "%s: Die Datei endet vor dem, was ihr Laengenfeld angibt: sie wurde abgeschnitten, oder sie "
@@ -284,6 +289,10 @@ const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatal
     "anderen Verzeichnis.",
     "%s ist auch geoeffnet in: %s. Ein solches Programm nimmt die Antworten der Box weg; beenden "
     "Sie es, wenn die Aktualisierung wartet.",
+    "Schnittstelle %d steht fuer %s, die eingebaute serielle Schnittstelle, da %s nicht gesetzt "
+    "ist; fuer einen Adapter %s auf dessen Geraet setzen.",
+    "Zwischen zwei Boxen beendet: die letzte Box wurde aktualisiert, und keine Aktualisierung "
+    "lief.",
 };
 
 const char* hintText(Hint hint) {

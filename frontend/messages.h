@@ -95,7 +95,7 @@ enum class Hint : int {
     OpenNotASerialPort,        // %s: the COMn variable, the serial devices present
     OpenMissingPort,           // Windows: no such COM port, or none that is a serial port
     OpenNoPermissionJoin,      // %s: the device's group, twice
-    OpenNoPermissionMember,    // %s: the device's group, the device
+    OpenNoPermissionAdmin,     // %s: the device's owner, group, mode (octal), the device
     OpenNoPermission,          // %s: the device
     OpenBusy,
     RunDeviceGone,
@@ -112,7 +112,7 @@ enum class Hint : int {
     OwnBoxErrorText,
     OwnBoxStop,
     StandInHyperBootloader,  // before the stand-in hyper bootloader goes to a box
-    IgnoredArguments,        // followed by the arguments after the image name
+    ArgumentsAfterImage,     // followed by the arguments after the image name
     // Why the image check failed, after message 3; %s: the image name.
     ImageMissing,
     ImageEmpty,
@@ -132,9 +132,11 @@ enum class Hint : int {
     TraceIsLog,            // %s: the UPDATE_TRACE name
     ImageIsHyperPad,       // %s: the image name
     PortHeldBy,            // %s: the device, the programs with it open ("name (pid N), ...")
+    DefaultDevice,         // %d %s %s %s: the port, its default device, COMn, COMn
+    StoppedBetweenBoxes,   // an interrupt at the loop question, after a box was updated
 };
 
-inline constexpr int HintCount = static_cast<int>(Hint::PortHeldBy) + 1;
+inline constexpr int HintCount = static_cast<int>(Hint::StoppedBetweenBoxes) + 1;
 
 // Row 0 English, row 1 German, as in the message catalogue.
 extern const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> HintCatalog;

@@ -27,6 +27,6 @@ void WarnOfPortHolders(int portNumber) {
     }
     std::fflush(stdout);
     std::fprintf(ErrorOutput(), hintText(Hint::PortHeldBy), device, names.c_str());
-    std::fputc('\n', stderr);
+    std::fputc('\n', ErrorOutput());
     std::fflush(stderr);
 }

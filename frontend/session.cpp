@@ -263,6 +263,13 @@ void PrintInterruptNotice() {
     std::fprintf(ErrorOutput(), "%s\n", interruptedText());
 }
 
+// An interrupt at the loop question: the last box was updated and logged, nothing is running,
+// and the box needs no restart.
+void PrintStoppedBetweenBoxesNotice() {
+    std::fflush(stdout);
+    std::fprintf(ErrorOutput(), "%s\n", hintText(Hint::StoppedBetweenBoxes));
+}
+
 }  // namespace
 
 void UpdateSession(SessionSettings& settings) {
@@ -291,6 +298,12 @@ void UpdateSession(SessionSettings& settings) {
         LogImageChecked();
     }
     ApplyImageRules(settings);
+    // Without COMn the machine's own port is opened, where a box is rarely connected: say so
+    // before the wait there begins.
+    if (const char* note = DefaultDeviceNote(settings.portNumber)) {
+        std::fflush(stdout);
+        PrintHint(note);
+    }
 
     // Everything in settings (patch mode, the ids LookUpLoader wrote) and the version pair carry
     // over to the next box.
@@ -303,9 +316,11 @@ void UpdateSession(SessionSettings& settings) {
         }
         std::printf("Update another box (y/n)? [y]\n");
         std::fflush(stdout);
+        SetInterruptNotice(PrintStoppedBetweenBoxesNotice);
         if (ReadConsoleChar() == 'n') {
             ExitProgram(0);
         }
+        SetInterruptNotice(PrintInterruptNotice);
         LogNextBox();
     }
 }

@@ -148,17 +148,17 @@ void PutLines(const char* const* lines, std::size_t count) {
     }
 }
 
-// One line on standard error that names the arguments after the image name, which have no
-// effect; nothing when there are none.
-void ReportIgnoredArguments(int count, char** arguments) {
-    if (count <= 0) {
-        return;
-    }
-    std::fputs(hintText(Hint::IgnoredArguments), ErrorOutput());
+// Arguments after the image name: refused, since an option put last (update image.pad -p 2)
+// would otherwise leave the update on another port than the one the user named. One line that
+// says where options go and names what followed, the usage text, exit 1; nothing is opened.
+[[noreturn]] void RefuseArgumentsAfterImage(int count, char** arguments) {
+    std::fputs(hintText(Hint::ArgumentsAfterImage), ErrorOutput());
     for (int i = 0; i < count; ++i) {
         std::fprintf(ErrorOutput(), " %s", arguments[i]);
     }
-    std::fputc('\n', ErrorOutput());
+    std::fputs("\n\n", ErrorOutput());
+    PrintUsage(language, serviceMode);
+    ExitProgram(1);
 }
 
 // A syntax error on the command line: BadSyntax with the argument, the usage text, exit 1.
@@ -243,10 +243,11 @@ void StartUp(int argc, char** argv, SessionSettings& settings) {
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
         if (argument[0] != '-') {
-            // The image name ends the options; anything after it is ignored, but named, so that
-            // an option put last (update image.pad -p 2) does not go unnoticed.
+            // The image name (with -s the method name) ends the command line.
+            if (i + 1 < argc) {
+                RefuseArgumentsAfterImage(argc - i - 1, argv + i + 1);
+            }
             settings.imageName = argument;
-            ReportIgnoredArguments(argc - i - 1, argv + i + 1);
             break;
         }
         if (std::strlen(argument) != 2) {

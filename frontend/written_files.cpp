@@ -19,7 +19,7 @@ bool Same(const char* a, LinkRule aRule, const char* b, LinkRule bRule) {
 void Refuse(Hint hint, const char* name) {
     std::fflush(stdout);
     std::fprintf(ErrorOutput(), hintText(hint), name);
-    std::fputc('\n', stderr);
+    std::fputc('\n', ErrorOutput());
     std::fflush(stderr);
 }
 

@@ -67,17 +67,21 @@ void AppendDeviceAdvice(Hint advice, int portNumber, const char* deviceRoot) {
     Append(hintText(advice), VariableName(portNumber).data(), list);
 }
 
+// Who may open the device and what the user can do about it: join its group where that is
+// safe and gives access, otherwise ask an administrator.
 void AppendPermissionAdvice(int portNumber) {
     const char* device = PortDeviceName(portNumber);
-    std::array<char, 256> group{};
-    bool member = false;
+    DeviceAccess access;
     Append(" ");
-    if (device == nullptr || !DeviceGroup(device, group, member)) {
+    if (device == nullptr || !ReadDeviceAccess(device, access)) {
         Append(hintText(Hint::OpenNoPermission), device != nullptr ? device : "?");
-    } else if (member) {
-        Append(hintText(Hint::OpenNoPermissionMember), group.data(), device);
+    } else if (AdviseOnPermission(access) == PermissionAdvice::JoinGroup) {
+        Append(hintText(Hint::OpenNoPermissionJoin), access.group.data(), access.group.data());
     } else {
-        Append(hintText(Hint::OpenNoPermissionJoin), group.data(), group.data());
+        std::array<char, 8> mode{};
+        std::snprintf(mode.data(), mode.size(), "%04o", access.mode);
+        Append(hintText(Hint::OpenNoPermissionAdmin), access.owner.data(), access.group.data(),
+               mode.data(), device);
     }
 }
 
@@ -182,6 +186,17 @@ const char* FailureHint(uint32_t error) {
         return line.data();
     }
     return nullptr;
+}
+
+const char* DefaultDeviceNote(int portNumber) {
+    if (!PortDeviceIsDefault(portNumber)) {
+        return nullptr;
+    }
+    Start();
+    const std::array<char, 8> variable = VariableName(portNumber);
+    Append(hintText(Hint::DefaultDevice), portNumber, PortDeviceName(portNumber), variable.data(),
+           variable.data());
+    return line.data();
 }
 
 const char* KeywordHeldHint() {

@@ -25,6 +25,10 @@ void SetReportedPort(int portNumber);
 // The line for a failure during the run whose reason is `error`, or nullptr.
 [[nodiscard]] const char* FailureHint(uint32_t error);
 
+// The line before port `portNumber` is opened when it stands for a default device because
+// COMn is not set: which device that is. nullptr when COMn names the device (and on Windows).
+[[nodiscard]] const char* DefaultDeviceNote(int portNumber);
+
 // The line after message 7: the access keyword did not go out within its second.
 [[nodiscard]] const char* KeywordHeldHint();
 

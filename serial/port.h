@@ -38,6 +38,10 @@ void CloseSerialLink(SerialLink link);
 // The device name that port n (1 to 4) maps to, or nullptr for another number.
 [[nodiscard]] const char* PortDeviceName(int portNumber);
 
+// Whether port n stands for a default device because COMn is not set (or empty); false on
+// Windows, where the port is named by its number.
+[[nodiscard]] bool PortDeviceIsDefault(int portNumber);
+
 // ---- Raw port calls (platform-specific implementation) ------------------------------------
 
 // Reads whatever has arrived, up to `maximum` bytes, without waiting. Returns 1 with `got`

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "platform/clock.h"
+#include "platform/devices.h"
 #include "platform/interrupt.h"
 #include "platform/platform.h"
 #include "serial/output_drain.h"
@@ -105,18 +106,24 @@ SerialLink FailOpen(int fd, int error) {
 
 }  // namespace
 
-const char* PortDeviceName(int portNumber) {
+namespace {
+
+PortDeviceChoice ChosenDevice(int portNumber) {
     static constexpr const char* variables[] = {"COM1", "COM2", "COM3", "COM4"};
-    static constexpr const char* defaults[] = {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2",
-                                               "/dev/ttyS3"};
     if (portNumber < 1 || portNumber > 4) {
-        return nullptr;
+        return {};
     }
-    const char* name = std::getenv(variables[portNumber - 1]);
-    if (name == nullptr || *name == '\0') {
-        return defaults[portNumber - 1];
-    }
-    return name;
+    return ChoosePortDevice(portNumber, std::getenv(variables[portNumber - 1]));
+}
+
+}  // namespace
+
+const char* PortDeviceName(int portNumber) {
+    return ChosenDevice(portNumber).name;
+}
+
+bool PortDeviceIsDefault(int portNumber) {
+    return ChosenDevice(portNumber).isDefault;
 }
 
 SerialLink OpenPortDevice(const char* name, uint32_t baudRate, int noWriteTimeout,

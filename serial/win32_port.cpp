@@ -77,6 +77,10 @@ const char* PortDeviceName(int portNumber) {
     return names[portNumber - 1];
 }
 
+bool PortDeviceIsDefault(int) {
+    return false;
+}
+
 SerialLink OpenPortDevice(const char* name, uint32_t baudRate, int noWriteTimeout,
                           int hardwareHandshake, int evenParity) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};

@@ -1,13 +1,15 @@
 // Serial device facts on POSIX: errno values by kind, the USB serial devices under /dev by name,
-// and the group that owns a device.
+// and who may open a device.
 #include "platform/devices.h"
 
 #include <dirent.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -70,6 +72,18 @@ bool PortsAreNamedByVariables() {
     return true;
 }
 
+PortDeviceChoice ChoosePortDevice(int portNumber, const char* variableValue) {
+    static constexpr std::array<const char*, 4> Defaults{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2",
+                                                         "/dev/ttyS3"};
+    if (portNumber < 1 || portNumber > 4) {
+        return {};
+    }
+    if (variableValue == nullptr || *variableValue == '\0') {
+        return {Defaults[static_cast<size_t>(portNumber - 1)], true};
+    }
+    return {variableValue, false};
+}
+
 int ListSerialDevices(const char* deviceRoot, std::span<char> out) {
     std::vector<std::string> names;
     const std::string root = deviceRoot;
@@ -93,24 +107,39 @@ int ListSerialDevices(const char* deviceRoot, std::span<char> out) {
     return static_cast<int>(names.size());
 }
 
-bool DeviceGroup(const char* path, std::span<char> name, bool& member) {
+bool ReadDeviceAccess(const char* path, DeviceAccess& access) {
     struct stat status {};
-    if (name.empty() || stat(path, &status) != 0) {
+    if (stat(path, &status) != 0) {
         return false;
     }
-    // getgrgid is enough here: the lookup is made once, just before the program ends.
-    const group* owner = getgrgid(status.st_gid);  // NOLINT(concurrency-mt-unsafe)
-    if (owner == nullptr || owner->gr_name == nullptr) {
-        return false;
+    access = {};
+    // getpwuid and getgrgid are enough here: the lookup is made once, just before the program
+    // ends.
+    const passwd* owner = getpwuid(status.st_uid);  // NOLINT(concurrency-mt-unsafe)
+    if (owner != nullptr && owner->pw_name != nullptr) {
+        std::snprintf(access.owner.data(), access.owner.size(), "%s", owner->pw_name);
+    } else {
+        std::snprintf(access.owner.data(), access.owner.size(), "%u",
+                      static_cast<unsigned>(status.st_uid));
     }
-    std::snprintf(name.data(), name.size(), "%s", owner->gr_name);
-    member = getegid() == status.st_gid;
+    const group* named = getgrgid(status.st_gid);  // NOLINT(concurrency-mt-unsafe)
+    if (named != nullptr && named->gr_name != nullptr) {
+        std::snprintf(access.group.data(), access.group.size(), "%s", named->gr_name);
+    } else {
+        std::snprintf(access.group.data(), access.group.size(), "%u",
+                      static_cast<unsigned>(status.st_gid));
+    }
+    access.groupId = static_cast<uint32_t>(status.st_gid);
+    access.mode = static_cast<uint32_t>(status.st_mode & 07777);
+    access.userIsOwner = geteuid() == status.st_uid;
+    access.userInGroup = getegid() == status.st_gid;
     const int count = getgroups(0, nullptr);
     if (count > 0) {
         std::vector<gid_t> groups(static_cast<size_t>(count));
         const int got = getgroups(count, groups.data());
         for (int i = 0; i < got; ++i) {
-            member = member || groups[static_cast<size_t>(i)] == status.st_gid;
+            access.userInGroup =
+                access.userInGroup || groups[static_cast<size_t>(i)] == status.st_gid;
         }
     }
     return true;

@@ -34,12 +34,19 @@ bool PortsAreNamedByVariables() {
     return false;
 }
 
+PortDeviceChoice ChoosePortDevice(int portNumber, const char*) {
+    static const char* const names[] = {"COM1", "COM2", "COM3", "COM4"};
+    if (portNumber < 1 || portNumber > 4)
+        return {};
+    return {names[portNumber - 1], false};
+}
+
 int ListSerialDevices(const char*, std::span<char> out) {
     if (!out.empty())
         out[0] = '\0';
     return 0;
 }
 
-bool DeviceGroup(const char*, std::span<char>, bool&) {
+bool ReadDeviceAccess(const char*, DeviceAccess&) {
     return false;
 }

@@ -32,6 +32,11 @@ const std::string Notice[] = {
     "Update interrupted. Switch the box off and on again before the next attempt.\n",
     "Aktualisierung abgebrochen. Die Box vor dem naechsten Versuch aus- und wieder "
     "einschalten.\n"};
+// At the loop question the last box is done: nothing was running when the run was stopped.
+const std::string BetweenBoxes[] = {
+    "Stopped between boxes: the last box was updated, and no update was running.\n",
+    "Zwischen zwei Boxen beendet: die letzte Box wurde aktualisiert, und keine Aktualisierung "
+    "lief.\n"};
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -206,6 +211,14 @@ const InterruptCase InterruptCases[] = {
      200,
      0,
      true},
+    {"TerminationAtTheLoopQuestionInGerman",
+     SIGTERM,
+     {"--version", "24.4", "--hw", "0x14", "--boxes", "2"},
+     {"0x14", "0x00180004", "5000"},
+     "Update another box (y/n)? [y]\n",
+     200,
+     1,
+     true},
 };
 
 class Interrupted : public BenchSafetyE2E, public ::testing::WithParamInterface<InterruptCase> {};
@@ -242,7 +255,9 @@ TEST_P(Interrupted, EndsByTheSignalWithTheNoticeThePortAsFoundAndNoHyperPad) {
     // A 1.x box is given the hyper bootloader, and a build with the stand-in says so first.
     const auto version = std::find(c.box.begin(), c.box.end(), std::string("--version"));
     const bool hyper = version + 1 < c.box.end() && (version + 1)->starts_with("1.");
-    EXPECT_EQ(result.err, (hyper ? StandInLine() : std::string()) + Notice[c.language]) << story;
+    // At the loop question the box was updated: the run was stopped between boxes.
+    const std::string notice = c.loopMode ? BetweenBoxes[c.language] : Notice[c.language];
+    EXPECT_EQ(result.err, (hyper ? StandInLine() : std::string()) + notice) << story;
     EXPECT_EQ(after, before_);
     for (const std::string& name : test::DirectoryNames(dir_)) {
         EXPECT_NE(name.rfind("hyper.pad", 0), 0u) << name << " left behind";

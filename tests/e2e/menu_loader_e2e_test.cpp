@@ -77,7 +77,7 @@ class MenuLoaderE2E : public ::testing::Test {
 
     bool StartBox(BoxSim& sim, const Box& box, std::vector<std::string> extra = {}) {
         std::vector<std::string> args{"--version", box.version,
-                                      "--hw",      std::to_string(box.hardwareType),
+                                      "--hw",      test::HardwareTypeArg(box.hardwareType),
                                       "--save",    Received()};
         if (!image_.empty()) {
             args.insert(args.end(), {"--expect", WriteFile("expected.pad", image_)});

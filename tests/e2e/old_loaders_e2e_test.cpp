@@ -74,8 +74,8 @@ TEST_P(EveryLoader, UpdatesTheBoxAndTheBoxGetsTheImageByteForByte) {
     std::sscanf(row.version, "%d.%d", &major, &minor);
     const std::string image =
         WriteImage(row.hardwareType, (static_cast<uint32_t>(major) << 16) + minor);
-    ASSERT_TRUE(box_.Start(
-        {"--version", row.version, "--hw", std::to_string(row.hardwareType), "--save", Received()}))
+    ASSERT_TRUE(box_.Start({"--version", row.version, "--hw",
+                            test::HardwareTypeArg(row.hardwareType), "--save", Received()}))
         << box_.Log();
 
     const ProcessResult result = Update({image});

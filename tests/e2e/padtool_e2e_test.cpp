@@ -1,6 +1,7 @@
 // padtool as a technician runs it: its reports, errors and exit codes, the files it writes, and
 // the images it prepares sent by the real update binary to boxsim.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -133,14 +134,22 @@ TEST_F(PadtoolE2eTest, EachBadInputHasItsMessageAndExitCode) {
          "the payload and a 4-byte checksum: at least 9 bytes)"},
         {"missing.pad", "cannot open: No such file or directory"},
         {"folder.pad", "cannot read: Is a directory"},
+        // A FIFO without a writer: refused at once instead of waiting for ever.
+        {"fifo.pad", "not a regular file (a FIFO, a device or a socket)"},
     };
+    ASSERT_EQ(mkfifo(Path("fifo.pad").c_str(), 0644), 0);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         const ProcessResult r = Padtool({"info", c.file});
+        EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, std::string("padtool: ") + c.file + ": " + c.error + "\n");
     }
+    const ProcessResult log = Padtool({"log", "fifo.pad"});
+    EXPECT_FALSE(log.timedOut);
+    EXPECT_EQ(log.exitCode, 1);
+    EXPECT_EQ(log.err, "padtool: fifo.pad: not a regular file (a FIFO, a device or a socket)\n");
 }
 
 TEST_F(PadtoolE2eTest, OneBadFileAmongGoodOnesFailsTheRun) {

@@ -375,7 +375,10 @@ TEST_F(ProductionLogE2E, PadtoolLogShowsTheTableAndNamesMalformedLines) {
          {"2 boxes: failed 1, ok 1", "malformed lines: 1", "!! 2026-12-09T01:01:00+01:00",
           "message 5: Inititialization of COM-port failed (Error: (error 16), exit code 1"},
          "padtool: line 3: "},
-        {{dir_ + "/missing.log"}, 1, {}, "padtool: " + dir_ + "/missing.log: No such file"},
+        {{dir_ + "/missing.log"},
+         1,
+         {},
+         "padtool: " + dir_ + "/missing.log: cannot open: No such file"},
         {{}, 2, {}, "padtool: log needs at least one FILE"},
     };
     for (const auto& c : cases) {

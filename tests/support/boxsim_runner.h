@@ -49,3 +49,13 @@ class BoxSim {
     std::string path_;
     std::string startError_;
 };
+
+namespace test {
+
+// A hardware type as boxsim's --hw takes it: hexadecimal with 0x ("0x12").
+inline std::string HardwareTypeArg(unsigned hardwareType) {
+    static const char digits[] = "0123456789ABCDEF";
+    return std::string("0x") + digits[(hardwareType >> 4) & 0xF] + digits[hardwareType & 0xF];
+}
+
+}  // namespace test

@@ -203,6 +203,10 @@ const char* PortDeviceName(int portNumber) {
     return names[portNumber - 1];
 }
 
+bool PortDeviceIsDefault(int) {
+    return false;
+}
+
 SerialLink OpenSerialLink(int portNumber, uint32_t baudRate, int noWriteTimeout,
                           int hardwareHandshake, int evenParity) {
     auto& s = State();

@@ -13,6 +13,7 @@
 
 #include "tools/boxsim/box_adapter.h"
 #include "tools/boxsim/box_options.h"
+#include "tools/padtool/commands.h"
 
 namespace {
 
@@ -126,6 +127,26 @@ TEST(BoxCommandLine, TakesTheTablesOptionsAndRefusesTheRest) {
             EXPECT_EQ(line.options.baudRate, c.baud) << shown;
         }
         EXPECT_EQ(line.options.adapterLatencyMs, c.adapterMs) << shown;
+    }
+}
+
+// boxsim --hw and padtool make --hw read a hardware type by one rule: hexadecimal, as hardware
+// types are printed, so "14" is 0x14 in both.
+TEST(BoxCommandLine, HardwareTypeIsHexadecimalAsInPadtool) {
+    const std::pair<const char*, uint32_t> cases[] = {
+        {"14", 0x14},
+        {"0x14", 0x14},
+        {"0E", 0x0E},
+        {"ff", 0xFF},
+    };
+    for (const auto& [text, value] : cases) {
+        std::vector<const char*> argv{"boxsim", "--hw", text};
+        CommandLine line;
+        ASSERT_TRUE(ParseCommandLine(static_cast<int>(argv.size()), argv.data(), line)) << text;
+        EXPECT_EQ(line.options.hardwareType, value) << text;
+        uint8_t padtoolValue = 0;
+        ASSERT_TRUE(padtool::ParseHardwareType(text, padtoolValue)) << text;
+        EXPECT_EQ(padtoolValue, value) << text;
     }
 }
 

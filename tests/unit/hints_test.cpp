@@ -2,6 +2,7 @@
 // by name, and the lines for the common failures, word for word.
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -167,26 +168,92 @@ TEST_F(OpenHints, BusyNotATerminalAndOtherReasons) {
     }
 }
 
-TEST_F(OpenHints, PermissionDeniedNamesTheGroupAndHowToJoinIt) {
+// ---- The port's device when COMn is not set --------------------------------------------------
+
+TEST(PortDeviceChoice, TheVariableOrTheMachinesOwnPort) {
+    struct Case {
+        int port;
+        const char* variable;
+        const char* name;  // nullptr: no device
+        bool isDefault;
+    };
+    const Case cases[] = {
+        {1, nullptr, "/dev/ttyS0", true},
+        {4, "", "/dev/ttyS3", true},
+        {2, "/dev/ttyUSB0", "/dev/ttyUSB0", false},
+        {0, "/dev/ttyUSB0", nullptr, false},
+        {5, nullptr, nullptr, false},
+    };
+    for (const Case& c : cases) {
+        const PortDeviceChoice choice = ChoosePortDevice(c.port, c.variable);
+        EXPECT_STREQ(choice.name, c.name) << c.port;
+        EXPECT_EQ(choice.isDefault, c.isDefault) << c.port;
+    }
+}
+
+TEST_F(OpenHints, DefaultDeviceNoteNamesTheDeviceAndTheUnsetVariable) {
+    EXPECT_EQ(std::string(DefaultDeviceNote(3)),
+              "Port 3 stands for /dev/ttyS2, the machine's own serial port, since COM3 is not "
+              "set; for an adapter set COM3 to its device.");
+    setenv("COM3", "/dev/ttyUSB0", 1);
+    EXPECT_EQ(DefaultDeviceNote(3), nullptr);
+}
+
+// Joining the device's group is advised only where it gives access and gives nothing more.
+TEST(PermissionAdvice, JoinOnlyAGroupThatMayReadAndWriteAndIsNotRoots) {
+    using enum PermissionAdvice;
+    struct Case {
+        const char* what;
+        uint32_t groupId;
+        uint32_t mode;
+        bool owner;
+        bool member;
+        PermissionAdvice advice;
+    };
+    const Case cases[] = {
+        {"dialout, crw-rw----, not in it", 20, 0660, false, false, JoinGroup},
+        {"root:root crw-------", 0, 0600, false, false, AskAdministrator},
+        {"root's group even with crw-rw----", 0, 0660, false, false, AskAdministrator},
+        {"group may only read", 20, 0640, false, false, AskAdministrator},
+        {"group may only write", 20, 0620, false, false, AskAdministrator},
+        {"already in the group", 20, 0660, false, true, AskAdministrator},
+        {"the owner, whose own bits apply", 20, 0060, true, false, AskAdministrator},
+    };
+    for (const Case& c : cases) {
+        DeviceAccess access;
+        access.groupId = c.groupId;
+        access.mode = c.mode;
+        access.userIsOwner = c.owner;
+        access.userInGroup = c.member;
+        EXPECT_EQ(AdviseOnPermission(access), c.advice) << c.what;
+    }
+}
+
+TEST_F(OpenHints, PermissionDeniedSaysWhoMayOpenTheDeviceOrHowToJoinItsGroup) {
     const std::string device = root_ + "/ttyUSB0";
     Add("ttyUSB0");
     setenv("COM3", device.c_str(), 1);
-    // The device's group is this process's own: the group may not read and write it.
+    // The device's group is this process's own, with mode 0600: an administrator must help.
     ASSERT_EQ(chown(device.c_str(), static_cast<uid_t>(-1), getegid()), 0);
     const group* own = getgrgid(getegid());  // NOLINT(concurrency-mt-unsafe)
+    const passwd* me = getpwuid(geteuid());  // NOLINT(concurrency-mt-unsafe)
     ASSERT_NE(own, nullptr);
-    EXPECT_EQ(Hint(EACCES), "Port 3 (" + device +
-                                "): Permission denied. This user is in the "
-                                "device's group " +
-                                own->gr_name +
-                                ", but the device does not let the group read and write it (ls "
-                                "-l " +
-                                device + ").");
+    ASSERT_NE(me, nullptr);
+    const std::string owner = me->pw_name;
+    const std::string groupName = own->gr_name;
+    EXPECT_EQ(Hint(EACCES), "Port 3 (" + device + "): Permission denied. The device belongs to " +
+                                owner + " and the group " + groupName + " with mode 0600 (ls -l " +
+                                device +
+                                "), which does not let this user read and write it: an "
+                                "administrator must grant access, by a udev rule or the group "
+                                "that the distribution uses for serial ports.");
 
-    // A group this process is not in (only root may give a file to such a group).
+    // Another owner and a group this process is not in, which may read and write (only root
+    // may give a file away so).
+    const uid_t nobody = 65534;
     const group* other = getgrnam("dialout");  // NOLINT(concurrency-mt-unsafe)
-    if (other == nullptr || other->gr_gid == getegid() ||
-        chown(device.c_str(), static_cast<uid_t>(-1), other->gr_gid) != 0) {
+    if (other == nullptr || other->gr_gid == getegid() || geteuid() == nobody ||
+        chown(device.c_str(), nobody, other->gr_gid) != 0) {
         GTEST_SKIP() << "cannot give the device to a group this process is not in";
     }
     std::vector<gid_t> groups(static_cast<size_t>(getgroups(0, nullptr)) + 1);
@@ -194,10 +261,14 @@ TEST_F(OpenHints, PermissionDeniedNamesTheGroupAndHowToJoinIt) {
     if (std::find(groups.begin(), groups.end(), other->gr_gid) != groups.end()) {
         GTEST_SKIP() << "this process is in dialout";
     }
+    ASSERT_EQ(chmod(device.c_str(), 0660), 0);
     EXPECT_EQ(Hint(EACCES), "Port 3 (" + device +
                                 "): Permission denied. The device belongs to the group dialout, "
                                 "and this user is not in it: sudo usermod -aG dialout $USER, "
                                 "then log in again.");
+    // Root's group is never to be joined, whatever its bits.
+    ASSERT_EQ(chown(device.c_str(), static_cast<uid_t>(-1), 0), 0);
+    EXPECT_NE(Hint(EACCES).find("an administrator must grant access"), std::string::npos);
 }
 
 // ---- The line after a failure during the run --------------------------------------------------

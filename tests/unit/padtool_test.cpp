@@ -2,6 +2,7 @@
 // reader), the image builders, the legacy type letters, the container check, the table lookups,
 // the argument parsers and the safe output files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -534,6 +535,11 @@ TEST(PadtoolFilesTest, UnreadableInputsFailWithAReason) {
     EXPECT_EQ(error, "cannot open: No such file or directory");
     EXPECT_FALSE(padtool::ReadInputFile(dir, bytes, error));
     EXPECT_EQ(error, "cannot read: Is a directory");
+    // A FIFO without a writer would block the open and the read for ever.
+    ASSERT_EQ(mkfifo((dir + "/fifo.pad").c_str(), 0644), 0);
+    EXPECT_FALSE(padtool::ReadInputFile(dir + "/fifo.pad", bytes, error));
+    EXPECT_EQ(error, "not a regular file (a FIFO, a device or a socket)");
+    EXPECT_EQ(padtool::OpenRegularFile(dir + "/fifo.pad", error), -1);
 
     const Bytes content = test::RandomBytes(200000, 3);  // more than one read piece
     ASSERT_TRUE(test::WriteFileBytes(dir + "/in.bin", content));

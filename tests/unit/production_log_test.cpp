@@ -331,6 +331,10 @@ TEST(LogTableTest, OneRowPerRecordFailuresMarkedTotalsAndMalformedLinesCounted) 
         "not json at all\n"
         "\n"
         "{\"start\":\"2026-12-09T01:02:00+01:00\",\"port\":3,\"result\":\"ok\"\n"
+        // JSON, but no box's record: counted as malformed, never as a box.
+        "{\"note\":\"shift 2\"}\n"
+        "{\"port\":3,\"exit_code\":0}\n"
+        "{\"result\":1,\"exit_code\":0}\n"
         "{\"start\":\"2026-12-09T01:03:00+01:00\",\"port\":4,\"image\":\"b\\u0007.pad\","
         "\"result\":\"interrupted\",\"exit_code\":130,\"bytes_sent\":9000}";  // no line end
     for (const bool colour : {false, true}) {
@@ -341,7 +345,7 @@ TEST(LogTableTest, OneRowPerRecordFailuresMarkedTotalsAndMalformedLinesCounted) 
         ASSERT_TRUE(in != nullptr && out != nullptr && errors != nullptr);
         std::fputs(log.c_str(), in);
         std::rewind(in);
-        EXPECT_EQ(padtool::PrintLogTable(in, out, errors, colour), 2);
+        EXPECT_EQ(padtool::PrintLogTable(in, out, errors, colour), 5);
         const std::string table = Capture(out);
         const std::string reasons = Capture(errors);
         std::fclose(in);
@@ -364,9 +368,13 @@ TEST(LogTableTest, OneRowPerRecordFailuresMarkedTotalsAndMalformedLinesCounted) 
         EXPECT_NE(lines[5].find("failed 1"), std::string::npos) << lines[5];
         EXPECT_NE(lines[5].find("interrupted 1"), std::string::npos) << lines[5];
         EXPECT_NE(lines[5].find("ok 1"), std::string::npos) << lines[5];
-        EXPECT_NE(lines[6].find("2"), std::string::npos) << lines[6];
+        EXPECT_EQ(lines[6], "malformed lines: 5") << lines[6];
         EXPECT_NE(reasons.find("line 3:"), std::string::npos) << reasons;
         EXPECT_NE(reasons.find("line 5:"), std::string::npos) << reasons;
+        for (const char* line :
+             {"line 6: not a record", "line 7: not a record", "line 8: not a record"}) {
+            EXPECT_NE(reasons.find(line), std::string::npos) << reasons;
+        }
         EXPECT_EQ(table.find("\033[") != std::string::npos, colour) << table;
         if (colour) {
             EXPECT_NE(lines[2].find("\033[1;31m"), std::string::npos) << lines[2];

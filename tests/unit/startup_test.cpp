@@ -164,11 +164,15 @@ struct StartUpCase {
 TEST(StartUpTest, OptionsFillTheSettings) {
     const StartUpCase cases[] = {
         {{"update", "image.pad"}, 0, 0, 'A', [](SessionSettings& s) { s.imageName = "image.pad"; }},
-        {{"update", "image.pad", "-p", "2", "-Q"},
+        // The options go before the image name (anything after it is refused).
+        {{"update", "-p", "2", "image.pad"},
          0,
          0,
          'A',
-         [](SessionSettings& s) { s.imageName = "image.pad"; }},
+         [](SessionSettings& s) {
+             s.portNumber = 2;
+             s.imageName = "image.pad";
+         }},
         {{"update", "-p", "3", "x.pad"},
          0,
          0,

@@ -318,11 +318,12 @@ def scenarios(smoke):
                  expect_err=("Initialisierung der seriellen Schnittstelle fehlgeschlagen "
                              "(Fehler: ", ")\nSchnittstelle 2 (COM2): ",
                              ". Keine solche COM-Schnittstelle: ")),
-        Scenario("start-up: the arguments after the image name are named and ignored",
+        Scenario("start-up: an option after the image name is refused before anything is opened",
                  pad_image(sample_payload(1000), 0x14, 0x00180004), ["{image}", "-p", "2"],
                  None, expect_code=1, compare_saved=False,
-                 expect_err=("Ignored after the image name: -p 2\n",
-                             "Inititialization of COM-port failed (Error: ", "\nPort 1 (COM1): ")),
+                 expect_err=("Options go before the image name, and nothing may follow it; "
+                             "found after it: -p 2\n\nUsage: update ",),
+                 reject_out=("Checking file",), forbid_err=("COM-port",)),
         Scenario("streaming: 24.4 box, hardware type 0x14",
                  pad_image(sample_payload(6000), 0x14, 0x00180004), ["-p", "1", "{image}"],
                  ["--version", "24.4", "--hw", "0x14"],

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "box_options.h"
+#include "tools/hardware_type.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ using G = OptionGroup;
 constexpr std::array OptionTable{
     // The box and the run.
     OptionInfo{"version", "X.Y", G::Box, "bootloader version the box reports (default 24.4)"},
-    OptionInfo{"hw", "N", G::Box, "hardware type, decimal or 0x hex (default 0x14)"},
+    OptionInfo{"hw", "N", G::Box, "hardware type in hexadecimal, 14 or 0x14 (default 14)"},
     OptionInfo{"baud", "N", G::Box,
                "the box's own speed (default 38400 for hardware types 0 and 1, else 115200)"},
     OptionInfo{"link", "PATH", G::Box,
@@ -216,11 +217,14 @@ bool TakeValue(const std::string& name, const std::string& value, CommandLine& l
         }
         options.version = value;
     } else if (name == "hw") {
-        if (!ParseNumber(value, number) || number < 0 || number > 0xFF) {
-            std::fprintf(stderr, "boxsim: --hw needs a hardware type from 0 to 0xFF\n");
+        uint8_t hardwareType = 0;
+        if (!tools::ParseHardwareTypeText(value, hardwareType)) {
+            std::fprintf(stderr,
+                         "boxsim: --hw needs a hardware type in hexadecimal, 14 or 0x14 (0 to "
+                         "FF)\n");
             return false;
         }
-        options.hardwareType = static_cast<uint32_t>(number);
+        options.hardwareType = hardwareType;
     } else if (name == "baud") {
         if (!ParseNumber(value, number) || number <= 0) {
             std::fprintf(stderr, "boxsim: --baud needs a speed\n");

@@ -78,11 +78,13 @@ void SleepUntilMs(double ms) {
 // The transfer as the box saw it, from the request that block 1 answered to the EOT, against
 // the line's bound: per block 132 bytes and one reply byte, 10 bits each. The program's share of
 // the rest is the time it took to answer the box (replies measured since `firstReply`); what
-// remains is the box's own reply time.
-void LogTransferTime(BoxLine& line, size_t blocks, double startMs, size_t firstReply) {
+// remains is the box's own reply time. Only a paced box (`paced`) spends the line's time; a
+// pseudo-terminal without pacing moves the bytes at once, so no line time is taken off then.
+void LogTransferTime(BoxLine& line, size_t blocks, double startMs, size_t firstReply, bool paced) {
     const double ms = NowMs() - startMs;
     const uint32_t baud = line.BoxBaud();
     const double boundMs = 133.0 * static_cast<double>(blocks) * 10.0 * 1000.0 / baud;
+    const double lineMs = paced ? boundMs : 0;
     const std::vector<double>& replies = line.ReplyLatenciesMs();
     double programMs = 0;
     for (size_t i = firstReply; i < replies.size(); ++i) {
@@ -91,7 +93,7 @@ void LogTransferTime(BoxLine& line, size_t blocks, double startMs, size_t firstR
     line.Log(
         "X-modem transfer: %zu blocks in %.0f ms (%.0f ms at the line rate of %u baud); "
         "program replies %.0f ms, box replies %.0f ms",
-        blocks, ms, boundMs, baud, programMs, ms - boundMs - programMs);
+        blocks, ms, boundMs, baud, programMs, ms - lineMs - programMs);
 }
 
 // Receives blocks until the EOT; `data` gets every block's 128 bytes in order.
@@ -135,7 +137,7 @@ Outcome ReceiveXmodem(BoxLine& line, const BoxOptions& options, std::vector<uint
         if (byte == Eot) {
             line.SendByte(Ack);
             line.Log("X-modem: EOT after %zu blocks", blocks);
-            LogTransferTime(line, blocks, requestedAt, firstReply);
+            LogTransferTime(line, blocks, requestedAt, firstReply, byteMs > 0);
             return Outcome::Received;
         }
         if (byte != Soh) {

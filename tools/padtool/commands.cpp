@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "image/pad_image.h"
+#include "tools/hardware_type.h"
 #include "tools/padtool/file_io.h"
 #include "tools/padtool/image_build.h"
 #include "tools/padtool/image_facts.h"
@@ -354,9 +355,18 @@ int Log(const Arguments& args) {
     }
     int status = ExitOk;
     for (const std::string& path : args.operands) {
-        std::FILE* input = std::fopen(path.c_str(), "rb");
+        std::string error;
+        const int fd = OpenRegularFile(path, error);
+        std::FILE* input = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
         if (input == nullptr) {
-            status = Failure(path + ": " + std::strerror(errno));
+            if (fd >= 0) {
+                error = std::strerror(errno);
+                ::close(fd);
+            }
+            std::string line = path;
+            line += ": ";
+            line += error;
+            status = Failure(line);
             continue;
         }
         const bool colour = isatty(fileno(stdout)) == 1;
@@ -540,13 +550,7 @@ int Hyper(const Arguments& args) {
 }  // namespace
 
 bool ParseHardwareType(std::string_view text, uint8_t& hardwareType) {
-    bool prefix = false;
-    uint32_t value = 0;
-    if (!ParseHex(WithoutHexPrefix(text, prefix), 2, value)) {
-        return false;
-    }
-    hardwareType = static_cast<uint8_t>(value);
-    return true;
+    return tools::ParseHardwareTypeText(text, hardwareType);
 }
 
 bool ParseSoftwareId(std::string_view text, uint32_t& softwareId) {

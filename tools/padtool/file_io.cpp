@@ -30,6 +30,12 @@ class Descriptor {
     Descriptor& operator=(const Descriptor&) = delete;
     ~Descriptor() { Close(); }
     int Get() const { return fd_; }
+    // Gives the descriptor up to the caller.
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     // Closes now; false (errno set) when the close reports an error.
     bool Close() {
         const int fd = fd_;
@@ -58,11 +64,38 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
 
 }  // namespace
 
-bool ReadInputFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
-    bytes.clear();
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+int OpenRegularFile(const std::string& path, std::string& error) {
+    // Without O_NONBLOCK the open of a FIFO would wait for a writer for ever.
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.Get() < 0) {
         error = "cannot open: " + ErrnoText();
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(fd.Get(), &info) != 0) {
+        error = "cannot read: " + ErrnoText();
+        return -1;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        error = "cannot read: Is a directory";
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = "not a regular file (a FIFO, a device or a socket)";
+        return -1;
+    }
+    const int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        error = "cannot read: " + ErrnoText();
+        return -1;
+    }
+    return fd.Release();
+}
+
+bool ReadInputFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
+    bytes.clear();
+    Descriptor fd(OpenRegularFile(path, error));
+    if (fd.Get() < 0) {
         return false;
     }
     struct stat info {};
@@ -70,17 +103,12 @@ bool ReadInputFile(const std::string& path, std::vector<uint8_t>& bytes, std::st
         error = "cannot read: " + ErrnoText();
         return false;
     }
-    if (S_ISDIR(info.st_mode)) {
-        error = "cannot read: Is a directory";
-        return false;
-    }
-    if (S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) > MaxInputBytes) {
+    if (static_cast<uint64_t>(info.st_size) > MaxInputBytes) {
         error = "too large: " + std::to_string(info.st_size) + " bytes (padtool reads at most " +
                 std::to_string(MaxInputBytes) + ")";
         return false;
     }
-    // Read to the end rather than trusting the size: a file may change while it is read, and
-    // pipes have no size.
+    // Read to the end rather than trusting the size: a file may change while it is read.
     constexpr std::size_t Piece = 65536;
     for (;;) {
         if (bytes.size() > MaxInputBytes) {

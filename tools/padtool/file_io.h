@@ -10,7 +10,13 @@
 
 namespace padtool {
 
-// Reads the whole file. False with the reason in `error` (without the file name).
+// Opens a regular file for reading and returns its descriptor; -1 with the reason in `error`
+// (without the file name) for anything else: a FIFO, whose open and read would wait for a
+// writer for ever, a device, a socket, a directory.
+int OpenRegularFile(const std::string& path, std::string& error);
+
+// Reads the whole file, which must be a regular file. False with the reason in `error`
+// (without the file name).
 bool ReadInputFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
 
 // Whether two names denote the same file: the same path once resolved, or the same device

@@ -373,6 +373,13 @@ int PrintLogTable(std::FILE* input, std::FILE* out, std::FILE* errors, bool colo
             malformed.push_back("line " + std::to_string(lineNumber) + ": " + error);
             continue;
         }
+        // A box's record names its result; other JSON is no box.
+        const JsonValue* result = FindValue(object, "result");
+        if (result == nullptr || result->kind != JsonValue::Kind::String) {
+            malformed.push_back("line " + std::to_string(lineNumber) +
+                                ": not a record (no \"result\" text)");
+            continue;
+        }
         Row row;
         row.result = Cell(object, "result");
         row.cells = {Cell(object, "start"),  Cell(object, "port"),
