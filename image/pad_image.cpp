@@ -5,8 +5,8 @@
 #include <limits>
 
 #include "platform/file.h"
-#include "platform/shutdown.h"
 #include "platform/platform.h"
+#include "platform/shutdown.h"
 
 std::array<uint8_t, ImageBufferSize> ImageBuffer{};
 
