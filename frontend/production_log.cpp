@@ -11,10 +11,10 @@
 #include "frontend/written_files.h"
 #include "platform/append_file.h"
 #include "platform/clock.h"
-#include "platform/interrupt.h"
 #include "platform/local_time.h"
 #include "platform/platform.h"
 #include "platform/sha256.h"
+#include "platform/shutdown.h"
 #include "serial/line_trace.h"
 #include "serial/port.h"
 #include "serial/port_counters.h"
@@ -164,15 +164,19 @@ void WriteRecord(LogRecord& record) {
     }
 }
 
-// An interrupt ends the run: the box's record says so, with the exit code the program ends
-// with.
-void WriteInterruptedRecord() {
+// The program ends with the current box's record still open: it says how, with the exit code
+// the program ends with.
+void WriteLastRecord(ShutdownKind kind, int exitCode) {
+    if (kind != ShutdownKind::Interrupt) {
+        WriteBoxRecord(exitCode);
+        return;
+    }
     if (!State().pending) {
         return;
     }
     LogRecord record;
     record.result = "interrupted";
-    record.exitCode = InterruptExitCode();
+    record.exitCode = exitCode;
     WriteRecord(record);
 }
 
@@ -282,7 +286,7 @@ void StartProductionLog(const SessionSettings& settings) {
         std::fflush(stderr);
         return;
     }
-    AddInterruptCleanup(WriteInterruptedRecord);
+    InstallShutdownAction(ShutdownStage::LogRecordWritten, WriteLastRecord);
     BeginBox();
 }
 

@@ -44,7 +44,8 @@ void AppendJsonString(std::string& out, const char* text);
 // ---- The session's side ---------------------------------------------------------------------
 // Opens the file named by UPDATE_LOG, if set, for the whole run, and starts the first box's
 // record. A file that cannot be opened: one line on standard error, and the run goes on
-// without a log. `settings` is read again when a record is written.
+// without a log. `settings` is read again when a record is written. The box's record still
+// open when the program ends is written by the shutdown ("interrupted" after an interrupt).
 void StartProductionLog(const SessionSettings& settings);
 // The image as checked: its size and digest, hardware type and software id.
 void LogImageChecked();
@@ -53,6 +54,6 @@ void LogNextBox();
 void LogLoaderVersion(LoaderVersion version);
 void LogFamily(const char* family);
 // Writes the current box's record, if one is open, with the result that `exitCode` says
-// (0 "ok", otherwise "failed" with the failure last noted). Called at the end of each box and by
-// ExitProgram.
+// (0 "ok", otherwise "failed" with the failure last noted). Called at the end of each box and,
+// through the shutdown, at the end of the program.
 void WriteBoxRecord(int exitCode);

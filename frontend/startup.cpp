@@ -9,9 +9,9 @@
 #include <iterator>
 
 #include "frontend/messages.h"
-#include "frontend/production_log.h"
 #include "frontend/settings.h"
 #include "platform/platform.h"
+#include "platform/shutdown.h"
 #include "protocols/failure_report.h"
 
 namespace {
@@ -205,19 +205,25 @@ void PrintUsage(int usageLanguage, int usageServiceMode) {
     }
 }
 
-void ExitProgram(int code) {
-    WriteBoxRecord(code);
+namespace {
+
+// The technician's console window would close at once: in service mode a failure stays visible
+// until ENTER is pressed.
+void ShowFailureUntilEnter(ShutdownKind, int code) {
     if (code > 0 && serviceMode == 1) {
-        // The technician's console window would close at once: keep the failure visible
-        // until ENTER is pressed.
         std::printf("%s -> ENTER\n", messageText(Message::ErrorUpdatingImage));
         std::fflush(stdout);
         std::fflush(stderr);
         // Any key, or the end of the input, ends the wait; which one does not matter.
         (void)ReadConsoleChar();
     }
-    std::fflush(stdout);
-    std::fflush(stderr);
+}
+
+}  // namespace
+
+void ExitProgram(int code) {
+    InstallShutdownAction(ShutdownStage::FailureShown, ShowFailureUntilEnter);
+    RunShutdown(code == 0 ? ShutdownKind::Normal : ShutdownKind::Failure, code);
     std::exit(code);
 }
 

@@ -19,7 +19,9 @@ void PrintUsage(int usageLanguage, int usageServiceMode);
 // Version listing (-V) on standard output; standardForm is 1 outside service mode.
 void PrintVersionListing(int major, int minor, const char* programName, int standardForm);
 
-// The only way the program ends. In service mode a failure waits for ENTER first.
+// The only way the program ends other than by an interrupt: runs the shutdown (the box's log
+// record, in service mode a failure waits for ENTER, the ports given back, the trace finished)
+// and exits with `code`.
 [[noreturn]] void ExitProgram(int code);
 
 // Start-up: derives language and service mode from argv[0], parses the options into

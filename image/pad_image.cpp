@@ -5,8 +5,8 @@
 #include <limits>
 
 #include "platform/file.h"
-#include "platform/interrupt.h"
 #include "platform/platform.h"
+#include "platform/shutdown.h"
 
 std::array<uint8_t, ImageBufferSize> ImageBuffer{};
 
@@ -160,7 +160,7 @@ constexpr int TemporaryNameTries = 100;
 bool hyperPadWritten = false;
 
 // When an interrupt ends the program, the hyper bootloader this run left behind goes with it.
-void RemoveHyperPadLeftBehind() {
+void RemoveHyperPadLeftBehind(ShutdownKind, int) {
     if (hyperPadWritten) {
         (void)DeleteFileNamed(HyperPadName);
         hyperPadWritten = false;
@@ -221,7 +221,7 @@ int WriteHyperPad(int hardwareType) {
         return 0;
     }
     hyperPadWritten = true;
-    AddInterruptCleanup(RemoveHyperPadLeftBehind);
+    InstallShutdownAction(ShutdownStage::HyperPadRemoved, RemoveHyperPadLeftBehind);
     return 1;
 }
 

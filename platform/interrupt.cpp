@@ -1,17 +1,15 @@
-// The portable half of the interrupt handling: the notice and the clean-ups that run when an
+// The portable half of the interrupt handling: the notice and the shutdown that run when an
 // interrupt ends the program. Recording the interrupt and ending the program are the platform
 // halves' (platform/posix/interrupt.cpp, platform/win32/interrupt.cpp).
 #include "platform/interrupt.h"
 
-#include <algorithm>
-#include <array>
 #include <cstdio>
+
+#include "platform/shutdown.h"
 
 namespace {
 
 InterruptAction notice = nullptr;
-std::array<InterruptAction, 8> cleanups{};
-std::size_t cleanupCount = 0;
 
 }  // namespace
 
@@ -19,17 +17,8 @@ void SetInterruptNotice(InterruptAction action) {
     notice = action;
 }
 
-void AddInterruptCleanup(InterruptAction cleanup) {
-    const auto registered = cleanups.begin() + static_cast<std::ptrdiff_t>(cleanupCount);
-    if (cleanup == nullptr || std::find(cleanups.begin(), registered, cleanup) != registered ||
-        cleanupCount == cleanups.size()) {
-        return;
-    }
-    cleanups[cleanupCount++] = cleanup;
-}
-
 void RunInterruptActions() {
-    // Each action runs once, even if a second interrupt comes while they run.
+    // Runs once, even if a second interrupt comes while it runs.
     static bool ran = false;
     if (ran) {
         return;
@@ -38,9 +27,7 @@ void RunInterruptActions() {
     if (notice != nullptr) {
         notice();
     }
-    for (std::size_t i = 0; i < cleanupCount; ++i) {
-        cleanups[i]();
-    }
+    RunShutdown(ShutdownKind::Interrupt, InterruptExitCode());
     std::fflush(stdout);
     std::fflush(stderr);
 }

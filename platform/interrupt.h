@@ -4,8 +4,8 @@
 // The handler only records the interrupt and wakes the waits. The waits of the platform (the
 // pauses, the waits on the port and the console) notice it within 100 ms and end the program in
 // normal context through EndByInterrupt: the notice (set by the front end) ends the output line
-// and tells the user what happened, the clean-ups registered by the layers above give the port
-// its settings back and remove files the run has left behind, and the program ends the way an
+// and tells the user what happened, the program's shutdown (platform/shutdown.h) gives the port
+// its settings back and removes files the run has left behind, and the program ends the way an
 // interrupted program ends on its platform: on POSIX by the same signal with its default action
 // (so a shell sees 130 after Ctrl-C), on Windows with exit code 1.
 #pragma once
@@ -22,10 +22,6 @@ void InstallInterruptHandlers();
 // replaces it).
 void SetInterruptNotice(InterruptAction notice);
 
-// Adds a clean-up that runs when an interrupt ends the program, after the notice, in the order
-// of registration. Registering the same function again changes nothing; there is room for 8.
-void AddInterruptCleanup(InterruptAction cleanup);
-
 // True once an interrupt has been recorded.
 [[nodiscard]] bool InterruptRecorded();
 
@@ -37,11 +33,11 @@ void CheckInterrupt();
 // (as a shell shows it), 1 on Windows.
 [[nodiscard]] int InterruptExitCode();
 
-// The notice, the clean-ups, and the end of the program by the recorded interrupt.
+// The notice, the shutdown, and the end of the program by the recorded interrupt.
 [[noreturn]] void EndByInterrupt();
 
-// The portable half of EndByInterrupt, for the platform halves: runs the notice and every
-// clean-up once and flushes standard output and error.
+// The portable half of EndByInterrupt, for the platform halves: runs the notice and the
+// interrupt's shutdown once and flushes standard output and error.
 void RunInterruptActions();
 
 #if defined(_WIN32)

@@ -8,14 +8,13 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
 
 #include "platform/file.h"
-#include "platform/interrupt.h"
 #include "platform/platform.h"
+#include "platform/shutdown.h"
 
 bool lineTraceActive = false;
 
@@ -49,7 +48,6 @@ bool inPlace = false;
 bool writeFailed = false;
 uint32_t writeFailure = 0;
 bool finished = true;
-bool portOpened = false;  // the interrupt's clean-up of the port comes before the trace's end
 LineTraceFailureReport failureReport = nullptr;
 
 // The line of bytes being gathered.
@@ -164,21 +162,16 @@ void Finish() {
     }
 }
 
-void FinishAtExit() {
-    TraceLineEvent("end", "of the program");
-    Finish();
-}
-
-// An interrupt: what was gathered goes out now. The port's settings are given back after this
-// (and said so), then FinishAtInterrupt closes the trace.
-void FlushAtInterrupt() {
+// An interrupt: what was gathered goes out now; the lines that say the port's settings were
+// given back follow before the trace is finished.
+void NoteStop(ShutdownKind, int) {
     TraceLineEvent("stop", "the program ends by an interrupt");
-    if (!portOpened) {
-        Finish();
-    }
 }
 
-void FinishAtInterrupt() {
+void FinishAtTheEnd(ShutdownKind kind, int) {
+    if (kind != ShutdownKind::Interrupt) {
+        TraceLineEvent("end", "of the program");
+    }
     Finish();
 }
 
@@ -272,14 +265,8 @@ int OpenLineTrace(const char* fileName, const char* headerLines, LineTraceFailur
         return 0;
     }
 
-    static bool registered = false;
-    if (!registered) {
-        registered = true;
-        // Registered before the port's own clean-ups: at exit this runs after them, so the
-        // lines that say the port's settings were given back are in the trace.
-        std::atexit(FinishAtExit);
-        AddInterruptCleanup(FlushAtInterrupt);
-    }
+    InstallShutdownAction(ShutdownStage::TraceStopNoted, NoteStop);
+    InstallShutdownAction(ShutdownStage::TraceFinished, FinishAtTheEnd);
     return 1;
 }
 
@@ -396,8 +383,4 @@ void TracePortOpen(int portNumber, const char* device, uint32_t baudRate, bool e
     TraceLineEvent("open", "port %d %s, %u baud, parity %s, RTS/CTS %s", portNumber,
                    device != nullptr ? device : "?", baudRate, evenParity ? "even" : "none",
                    rtsCts ? "on" : "off");
-    // From the first open on, the port's settings are given back before the trace is closed
-    // when an interrupt ends the program: its clean-up comes before this one.
-    portOpened = true;
-    AddInterruptCleanup(FinishAtInterrupt);
 }

@@ -43,7 +43,7 @@ using LineTraceFailureReport = void (*)(const char* fileName, uint32_t reason);
 // file that is open cannot be renamed, an empty file takes the name at once and the trace
 // replaces it at the end of the program. `headerLines` (one or more
 // lines, each ending in a line end) open the file, after the format line. The trace is finished
-// at the program's end (std::atexit) and flushed when an interrupt ends it. Returns 1 on
+// by the program's shutdown (platform/shutdown.h), whichever way it ends. Returns 1 on
 // success, 0 with the reason in the last-error value (the program then runs without a trace).
 [[nodiscard]] int OpenLineTrace(const char* fileName, const char* headerLines,
                                 LineTraceFailureReport report);

@@ -2,10 +2,8 @@
 // when the program ends.
 #include "serial/port_state.h"
 
-#include <cstdlib>
-
 #include "platform/clock.h"
-#include "platform/interrupt.h"
+#include "platform/shutdown.h"
 #include "serial/line_trace.h"
 #include "serial/output_drain.h"
 #include "serial/port_device.h"
@@ -18,30 +16,18 @@ constexpr uint32_t OutputGraceMs = 500;
 // a USB adapter, which no queue count shows: they get this long at the old settings.
 constexpr uint32_t SettleMs = 100;
 
-void ReleaseAll(bool waitForOutput) {
+// After an interrupt the box is to be switched off anyway: what is still queued for it is not
+// waited for.
+void ReleaseAll(ShutdownKind kind, int) {
     for (SerialLink link = AnyHeldPort(); link != InvalidLink; link = AnyHeldPort()) {
-        ReleasePort(link, waitForOutput);
+        ReleasePort(link, kind != ShutdownKind::Interrupt);
     }
-}
-
-void ReleaseAllAtExit() {
-    ReleaseAll(true);
-}
-
-// The box is to be switched off anyway: what is still queued for it is not waited for.
-void ReleaseAllAtInterrupt() {
-    ReleaseAll(false);
 }
 
 }  // namespace
 
 void GiveBackAtTheEnd() {
-    static bool registered = false;
-    if (!registered) {
-        registered = true;
-        std::atexit(ReleaseAllAtExit);
-        AddInterruptCleanup(ReleaseAllAtInterrupt);
-    }
+    InstallShutdownAction(ShutdownStage::PortsGivenBack, ReleaseAll);
 }
 
 void ReleasePort(SerialLink link, bool waitForOutput) {

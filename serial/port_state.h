@@ -75,8 +75,8 @@ void GiveBackPort(SerialLink link);
 
 // ---- Portable half (serial/port_state.cpp) ----------------------------------------------------
 
-// Makes sure the ports still held are given back when the program ends, by exit or by an
-// interrupt. HoldPort calls it.
+// Makes sure the ports still held are given back when the program ends, whichever way it ends
+// (the shutdown's PortsGivenBack stage). HoldPort calls it.
 void GiveBackAtTheEnd();
 
 // Gives the port `link` back: with `waitForOutput` the queued output has up to 500 ms to go out

@@ -15,6 +15,7 @@
 #include "box_options.h"
 #include "box_players.h"
 #include "box_trace.h"
+#include "platform/shutdown.h"
 
 namespace {
 
@@ -84,9 +85,7 @@ void IdleAfterAccess(BoxLine& line, const BoxOptions& options) {
                  .c_str());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int PlayBoxes(int argc, char** argv) {
     CommandLine command;
     if (!ParseCommandLine(argc, argv, command)) {
         return ExitUsage;
@@ -160,5 +159,14 @@ int main(int argc, char** argv) {
     }
     line.AwaitDelivery(3000);
     line.Log("%ld of %ld boxes played; exit status %d", played, boxes, status);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int status = PlayBoxes(argc, argv);
+    // The trace (--trace) ends after the line is closed, with the program's last lines.
+    RunShutdown(status == ExitPlayed ? ShutdownKind::Normal : ShutdownKind::Failure, status);
     return status;
 }
