@@ -7,8 +7,8 @@
 #include <array>
 #include <cstdio>
 
+#include "common/messages.h"
 #include "frontend/line_trace_start.h"
-#include "frontend/messages.h"
 #include "frontend/port_holders.h"
 #include "frontend/production_log.h"
 #include "frontend/startup.h"

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <iterator>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
+#include "common/settings.h"
 #include "frontend/production_log.h"
-#include "frontend/settings.h"
 #include "platform/platform.h"
 #include "protocols/failure_report.h"
 

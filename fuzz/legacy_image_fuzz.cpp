@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frontend/settings.h"
+#include "common/settings.h"
 #include "fuzz/fuzz_support.h"
 #include "image/pad_image.h"
 #include "protocols/legacy_image.h"

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <new>
 
-#include "frontend/messages.h"
-#include "frontend/settings.h"
+#include "common/messages.h"
+#include "common/settings.h"
 #include "image/pad_image.h"
 #include "platform/file.h"
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "frontend/messages.h"
-#include "frontend/settings.h"
+#include "common/messages.h"
+#include "common/settings.h"
 #include "image/pad_image.h"
 #include "platform/platform.h"
 #include "protocols/failure_report.h"

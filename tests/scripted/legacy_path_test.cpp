@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/settings.h"
 #include "frontend/session.h"
-#include "frontend/settings.h"
 #include "protocols/legacy_image.h"
 #include "protocols/legacy_path.h"
 #include "serial/port.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/settings.h"
+#include "common/settings.h"
 #include "protocols/legacy_image.h"
 #include "tests/support/pad_builder.h"
 
