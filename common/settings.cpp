@@ -1,6 +1,5 @@
 // The program-wide values, set once by start-up and read by every part that prints or decides
-// by them. They live at the bottom of the layers with the message catalogue, which reads
-// `language`.
+// by them. They live in common/ with the message catalogue, which reads `language`.
 #include "common/settings.h"
 
 int language = 0;
