@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "frontend/session.h"
 #include "frontend/startup.h"
 #include "platform/clock.h"

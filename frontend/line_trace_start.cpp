@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "frontend/settings.h"
+#include "common/settings.h"
 #include "frontend/startup.h"
 #include "frontend/written_files.h"
 #include "platform/platform.h"

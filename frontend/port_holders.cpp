@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "platform/device_holders.h"
 #include "platform/platform.h"
 #include "serial/port.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "frontend/startup.h"
 #include "frontend/written_files.h"
 #include "platform/append_file.h"

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "frontend/settings.h"
+#include "common/settings.h"
 
 // One box's record. Fields that are not known when the run ends are null in the JSON.
 struct LogRecord {

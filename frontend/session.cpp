@@ -7,8 +7,8 @@
 #include <array>
 #include <cstdio>
 
+#include "common/messages.h"
 #include "frontend/line_trace_start.h"
-#include "frontend/messages.h"
 #include "frontend/port_holders.h"
 #include "frontend/production_log.h"
 #include "frontend/startup.h"
@@ -208,7 +208,8 @@ void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char*
         // loader's software id and checks the image against it itself.
         LogFamily("LegacyDownload");
         TraceLineEvent("stage", "download legacy");
-        if (LegacyDownload(link, settings.imageName, settings.patchImage) != 0) {
+        if (LegacyDownload(link, settings.imageName, settings.patchImage, imageTypeLetter,
+                           serviceMode) != 0) {
             ExitProgram(1);
         }
     } else {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "frontend/settings.h"
+#include "common/settings.h"
 #include "serial/port.h"
 
 // Retries of the version query left for the current box; the session sets it to 15 each time

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <iterator>
 
-#include "frontend/messages.h"
-#include "frontend/settings.h"
+#include "common/messages.h"
+#include "common/settings.h"
 #include "platform/platform.h"
 #include "platform/shutdown.h"
 #include "protocols/failure_report.h"

@@ -2,7 +2,7 @@
 // run and ExitProgram, through which every way out of the program passes.
 #pragma once
 
-#include "frontend/settings.h"
+#include "common/settings.h"
 
 // The program's revision text and its parsed form.
 inline constexpr const char* RevisionText = "$Revision: 2.16 $";

@@ -19,7 +19,7 @@
 #include <span>
 #include <string_view>
 
-#include "frontend/settings.h"
+#include "common/settings.h"
 #include "protocols/legacy_path.h"
 #include "protocols/procedures.h"
 

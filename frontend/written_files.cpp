@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "frontend/startup.h"
 #include "platform/file_identity.h"
 #include "platform/platform.h"

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frontend/settings.h"
 #include "fuzz/fuzz_support.h"
 #include "image/pad_image.h"
 #include "protocols/legacy_image.h"
@@ -47,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const fuzz::ScratchFile file;
     fuzz::InputReader input(data, size);
     const char letter = static_cast<char>(input.Byte());
-    serviceMode = input.Byte() & 1;
+    const int serviceBuild = input.Byte() & 1;
     const size_t fileSize = input.Left();
     const auto* content = reinterpret_cast<const uint8_t*>(input.Rest().data());
     file.Write(content, fileSize);
@@ -77,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     LegacyImageState = LegacyState::A;
-    const int accepted = CheckImageType(letter, image.payload.get(), image.payloadLength);
+    const int accepted =
+        CheckImageType(letter, serviceBuild, image.payload.get(), image.payloadLength);
     const char upper = (letter >= 'a' && letter <= 'z') ? static_cast<char>(letter - 32) : letter;
     if (accepted == 1 && static_cast<char>(LegacyImageState) != upper) {
         Fail("the type check accepted with another state than its letter");

@@ -9,7 +9,7 @@
 #include <memory>
 #include <new>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "image/pad_image.h"
 #include "platform/platform.h"
 

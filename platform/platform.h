@@ -9,7 +9,7 @@
 
 // ---- Last-error value -------------------------------------------------------------------
 // The reason of the last failure of this thread. The system's own reasons are 0x20000000 to
-// 0x20000008 (see serial/errors.h); any other value is the platform's own error number.
+// 0x20000008 (see common/errors.h); any other value is the platform's own error number.
 void SetLastErrorValue(uint32_t value);
 [[nodiscard]] uint32_t GetLastErrorValue();
 

@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <string_view>
 
-#include "frontend/messages.h"
+#include "common/errors.h"
+#include "common/messages.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/platform.h"
 #include "protocols/failure_report.h"
-#include "serial/errors.h"
 #include "serial/port.h"
 #include "serial/serial_link.h"
 

@@ -6,14 +6,14 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "frontend/messages.h"
+#include "common/errors.h"
+#include "common/messages.h"
 #include "image/compression.h"
 #include "image/pad_image.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"
-#include "serial/errors.h"
 #include "serial/port.h"
 #include "serial/serial_link.h"
 

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <optional>
 
+#include "common/errors.h"
 #include "platform/devices.h"
 #include "platform/platform.h"
-#include "serial/errors.h"
 #include "serial/port.h"
 
 namespace {

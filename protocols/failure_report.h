@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "image/pad_image.h"
 
 // The port of the session, named in the lines about a failure during the run (1 until set).

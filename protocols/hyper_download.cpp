@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "image/pad_image.h"
 #include "platform/clock.h"
 #include "platform/platform.h"

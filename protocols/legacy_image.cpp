@@ -8,8 +8,7 @@
 #include <cstdio>
 #include <new>
 
-#include "frontend/messages.h"
-#include "frontend/settings.h"
+#include "common/messages.h"
 #include "image/pad_image.h"
 #include "platform/file.h"
 
@@ -126,7 +125,7 @@ int LoadLegacyImage(const char* fileName, LegacyImage& image) {
     return 1;
 }
 
-int CheckImageType(char letter, const uint8_t* payload, uint32_t payloadLength) {
+int CheckImageType(char letter, int serviceBuild, const uint8_t* payload, uint32_t payloadLength) {
     LegacyImageState = LegacyState::None;
     const char upper = UpperCase(letter);
     bool met = false;
@@ -161,7 +160,7 @@ int CheckImageType(char letter, const uint8_t* payload, uint32_t payloadLength) 
     }
     const bool serviceOnly = state == LegacyState::R || state == LegacyState::B ||
                              state == LegacyState::C || state == LegacyState::S;
-    if (state == LegacyState::None || (serviceOnly && serviceMode == 0)) {
+    if (state == LegacyState::None || (serviceOnly && serviceBuild == 0)) {
         NoteFailure(Message::WrongImageParameter, 0);
         std::printf("%s\n", messageText(Message::WrongImageParameter));
         return 0;

@@ -29,6 +29,8 @@ struct LegacyImage {
 // Loads and checks a PAD image (tag of 0, 1 or 5 bytes, matching sum, nothing behind the
 // sum). 1 on success; 0 on failure, with `image` left empty.
 [[nodiscard]] int LoadLegacyImage(const char* fileName, LegacyImage& image);
-// Checks the payload against the image type letter (any case) and sets LegacyImageState.
-// 1 when accepted; 0 after printing the reason (nothing for a rejected R, B, C or S image).
-[[nodiscard]] int CheckImageType(char letter, const uint8_t* payload, uint32_t payloadLength);
+// Checks the payload against the image type letter (any case) and sets LegacyImageState; R, B, C
+// and S need the service build (serviceBuild 1). 1 when accepted; 0 after printing the reason
+// (nothing for a rejected R, B, C or S image).
+[[nodiscard]] int CheckImageType(char letter, int serviceBuild, const uint8_t* payload,
+                                 uint32_t payloadLength);

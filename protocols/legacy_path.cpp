@@ -7,8 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "frontend/messages.h"
-#include "frontend/settings.h"
+#include "common/messages.h"
 #include "image/pad_image.h"
 #include "platform/platform.h"
 #include "protocols/failure_report.h"
@@ -119,7 +118,8 @@ int QueryBoxSoftwareId(SerialLink link, uint32_t& boxSoftwareId) {
     return 1;
 }
 
-int LegacyDownload(SerialLink link, const char* imageName, int patchImage) {
+int LegacyDownload(SerialLink link, const char* imageName, int patchImage, char imageType,
+                   int serviceBuild) {
     // The block is released by the owner on every way out.
     LegacyImage image;
     if (LoadLegacyImage(imageName, image) != 1) {
@@ -127,7 +127,7 @@ int LegacyDownload(SerialLink link, const char* imageName, int patchImage) {
         std::printf("%s\n", messageText(Message::ErrorReadingFile));
         return 1;
     }
-    if (CheckImageType(imageTypeLetter, image.payload.get(), image.payloadLength) != 1) {
+    if (CheckImageType(imageType, serviceBuild, image.payload.get(), image.payloadLength) != 1) {
         return 1;
     }
 

@@ -35,8 +35,10 @@ inline constexpr std::size_t LegacyRowCount = LegacyLoaderTable.size() - 1;
 // Whether some legacy row has this software id and hardware type.
 [[nodiscard]] bool FindLegacyRow(uint32_t softwareId, uint8_t hardwareType);
 
-// 0 on success (port open), 1 on failure.
-[[nodiscard]] int LegacyDownload(SerialLink link, const char* imageName, int patchImage);
+// 0 on success (port open), 1 on failure. imageType is the letter of option -t, serviceBuild 1
+// in the service technicians' build.
+[[nodiscard]] int LegacyDownload(SerialLink link, const char* imageName, int patchImage,
+                                 char imageType, int serviceBuild);
 
 // Sends the loader keyword until the loader answers 0x01 (at most 10 times; in state B once,
 // without waiting). 1 on success, 0 on failure.

@@ -9,7 +9,7 @@
 #include <optional>
 #include <span>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "image/compression.h"
 #include "platform/clock.h"
 #include "platform/platform.h"

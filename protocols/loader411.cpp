@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "image/pad_image.h"
 #include "platform/clock.h"
 #include "platform/file.h"

@@ -3,7 +3,7 @@
 // the box has programmed its flash. Every failure closes the port exactly once.
 #include <cstdio>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "platform/platform.h"
 #include "protocols/failure_report.h"
 #include "protocols/time_limits.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "image/pad_image.h"
 #include "platform/platform.h"
 #include "protocols/failure_report.h"

@@ -2,7 +2,7 @@
 // and says what it thinks of it in one of its verdict lines.
 #include <cstdio>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "platform/platform.h"
 #include "protocols/failure_report.h"
 #include "protocols/procedures.h"

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <span>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "image/pad_image.h"
 #include "platform/clock.h"
 #include "platform/file.h"

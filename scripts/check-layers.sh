@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Checks that the program's own includes run one way: platform <- serial <- image <- protocols
-# <- frontend. A file may include headers of its own layer and of the layers below it; the leaf
-# headers (the message catalogue, the run settings and the error values) may be included from
-# every layer, and include nothing but other leaf headers themselves.
+# Checks that the program's own includes run one way: common <- platform <- serial <- image <-
+# protocols <- frontend. A file may include headers of its own layer and of the layers below it,
+# nothing else; common/ (the message catalogue, the run settings and the error values) is the
+# bottom and includes only itself.
 #
 # Prints the include graph (layer -> included layer, number of include lines) and fails with
 # the offending lines when an include goes against the direction. Only the program's folders
@@ -14,7 +14,7 @@ root=${1:-"$(cd "$(dirname "$0")/.." && pwd)"}
 cd "$root"
 
 folders=()
-for folder in platform serial image protocols frontend; do
+for folder in common platform serial image protocols frontend; do
   [ -d "$folder" ] && folders+=("$folder")
 done
 [ ${#folders[@]} -gt 0 ] || { echo "check-layers: no sources under $root" >&2; exit 2; }
@@ -25,16 +25,13 @@ files=$(find "${folders[@]}" -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
 { grep -Hn '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' $files || true; } |
 awk -F: '
 function layer(path) {
-    # The leaf headers and the sources of their library.
-    if (path ~ /^frontend\/(messages|settings)\.(h|cpp)$/ || path == "serial/errors.h")
-        return "leaf"
     split(path, part, "/")
     if (part[1] in rank)
         return part[1]
     return "outside"
 }
 BEGIN {
-    n = split("leaf platform serial image protocols frontend", order, " ")
+    n = split("common platform serial image protocols frontend", order, " ")
     for (i = 1; i <= n; ++i)
         rank[order[i]] = i - 1
     rank["outside"] = 99
@@ -50,8 +47,8 @@ BEGIN {
     from = layer(file)
     to = layer(included)
     count[from SUBSEP to]++
-    # Same layer or below; the leaf headers from anywhere; a leaf only includes leaves.
-    allowed = (to == "leaf") || (from != "leaf" && to != "outside" && rank[to] <= rank[from])
+    # Same layer or below, nothing else.
+    allowed = (to != "outside" && rank[to] <= rank[from])
     if (!allowed) {
         offending[++bad] = sprintf("  %s:%s: %s   (%s -> %s)", file, line, text, from, to)
     }
@@ -72,7 +69,7 @@ END {
         printf "  %-9s ->%s\n", from, out == "" ? " (nothing)" : out
     }
     if (bad > 0) {
-        printf "check-layers: %d include(s) against the direction platform <- serial <- image <- protocols <- frontend:\n", bad
+        printf "check-layers: %d include(s) against the direction common <- platform <- serial <- image <- protocols <- frontend:\n", bad
         for (i = 1; i <= bad; ++i)
             print offending[i]
         exit 1

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "serial/errors.h"
+#include "common/errors.h"
 
 // Handle of the open port device: a file descriptor on POSIX, a HANDLE on Win32.
 using SerialLink = std::intptr_t;

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "serial/errors.h"
+#include "common/errors.h"
 #include "serial/port.h"
 
 // ---- Timed operations (portable) ----------------------------------------------------------

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/errors.h"
+#include "common/errors.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // themselves, so there are no device files to list and no groups to join.
 #include <windows.h>
 
+#include "common/errors.h"
 #include "platform/devices.h"
-#include "serial/errors.h"
 
 PortFailure ClassifyPortError(uint32_t value) {
     switch (value) {

@@ -17,8 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/settings.h"
 #include "frontend/session.h"
-#include "frontend/settings.h"
 #include "platform/platform.h"
 #include "serial/serial_link.h"
 #include "tests/support/boxsim_runner.h"

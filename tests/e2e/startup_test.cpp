@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/messages.h"
-#include "frontend/settings.h"
+#include "common/messages.h"
+#include "common/settings.h"
 #include "frontend/startup.h"
 #include "tests/support/pad_builder.h"
 #include "tests/support/run_process.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "tests/support/boxsim_runner.h"
 #include "tests/support/pad_builder.h"
 #include "tests/support/run_process.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/messages.h"
-#include "frontend/settings.h"
+#include "common/messages.h"
+#include "common/settings.h"
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"
 #include "serial/port.h"

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "frontend/settings.h"
+#include "common/errors.h"
+#include "common/settings.h"
 #include "image/compression.h"
 #include "image/pad_image.h"
 #include "platform/platform.h"
 #include "protocols/compressed_download.h"
-#include "serial/errors.h"
 #include "tests/support/fake_port.h"
 #include "tests/support/pad_builder.h"
 

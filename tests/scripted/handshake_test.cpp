@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "frontend/session.h"
 #include "platform/platform.h"
 #include "serial/port.h"

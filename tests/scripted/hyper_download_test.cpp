@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/messages.h"
-#include "frontend/settings.h"
+#include "common/messages.h"
+#include "common/settings.h"
 #include "image/pad_image.h"
 #include "protocols/block_transfer.h"
 #include "protocols/procedures.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/settings.h"
 #include "frontend/session.h"
-#include "frontend/settings.h"
 #include "protocols/legacy_image.h"
 #include "protocols/legacy_path.h"
 #include "serial/port.h"
@@ -126,7 +126,8 @@ class LegacyPathTest : public ::testing::Test {
     int Download(const std::string& path, int patchImage) {
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        const int result = LegacyDownload(Link, path.c_str(), patchImage);
+        const int result =
+            LegacyDownload(Link, path.c_str(), patchImage, imageTypeLetter, serviceMode);
         out = testing::internal::GetCapturedStdout();
         err = testing::internal::GetCapturedStderr();
         return result;

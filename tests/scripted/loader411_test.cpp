@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/messages.h"
-#include "frontend/settings.h"
+#include "common/messages.h"
+#include "common/settings.h"
 #include "protocols/loader411.h"
 #include "protocols/procedures.h"
 #include "serial/port.h"

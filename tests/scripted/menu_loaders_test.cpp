@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "frontend/settings.h"
+#include "common/errors.h"
+#include "common/settings.h"
 #include "image/pad_image.h"
 #include "protocols/procedures.h"
-#include "serial/errors.h"
 #include "tests/support/fake_port.h"
 #include "tests/support/hint_lines.h"
 #include "tests/support/pad_builder.h"

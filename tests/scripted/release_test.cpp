@@ -3,8 +3,8 @@
 // never sends the prompt, cannot keep the program from ending.
 #include <gtest/gtest.h>
 
+#include "common/settings.h"
 #include "frontend/session.h"
-#include "frontend/settings.h"
 #include "platform/platform.h"
 #include "tests/support/fake_port.h"
 #include "tests/support/hint_lines.h"

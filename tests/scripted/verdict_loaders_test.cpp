@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/messages.h"
-#include "frontend/settings.h"
+#include "common/messages.h"
+#include "common/settings.h"
 #include "protocols/procedures.h"
 #include "protocols/verdict_lines.h"
 #include "serial/port.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/messages.h"
-#include "frontend/settings.h"
+#include "common/messages.h"
+#include "common/settings.h"
 #include "image/pad_image.h"
 #include "platform/platform.h"
 #include "protocols/procedures.h"

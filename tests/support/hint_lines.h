@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <string>
 
-#include "frontend/messages.h"
+#include "common/errors.h"
+#include "common/messages.h"
 #include "image/pad_image.h"
 #include "protocols/failure_report.h"
-#include "serial/errors.h"
 
 inline std::string HintLine(const char* hint) {
     return hint != nullptr ? std::string(hint) + "\n" : std::string();

@@ -2,7 +2,7 @@
 // uses, so that a name that points at the wrong number shows as a wrong text.
 #pragma once
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 
 inline const char* MessageByNumber(int number) {
     return messageText(static_cast<Message>(number));

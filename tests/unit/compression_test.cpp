@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/messages.h"
+#include "common/messages.h"
 #include "image/pad_image.h"
 #include "tests/support/message_by_number.h"
 #include "tests/support/pad_builder.h"

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "frontend/messages.h"
-#include "frontend/settings.h"
+#include "common/errors.h"
+#include "common/messages.h"
+#include "common/settings.h"
 #include "platform/devices.h"
 #include "platform/platform.h"
 #include "protocols/failure_report.h"
-#include "serial/errors.h"
 #include "tests/support/pad_builder.h"
 
 namespace {

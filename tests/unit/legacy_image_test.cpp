@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/settings.h"
+#include "common/settings.h"
 #include "protocols/legacy_image.h"
 #include "tests/support/pad_builder.h"
 
@@ -143,9 +143,9 @@ TEST_F(CheckImageTypeTest, AcceptsEachLetterByItsPayloadRequirementAndServiceMod
         serviceMode = c.service;
         LegacyImageState = LegacyState::F;  // a value left from an earlier update
         testing::internal::CaptureStdout();
-        EXPECT_EQ(
-            CheckImageType(c.letter, c.payload->data(), static_cast<uint32_t>(c.payload->size())),
-            c.result);
+        EXPECT_EQ(CheckImageType(c.letter, serviceMode, c.payload->data(),
+                                 static_cast<uint32_t>(c.payload->size())),
+                  c.result);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.message);
         if (c.result == 1) {
             EXPECT_EQ(LegacyImageState, c.state);
@@ -174,7 +174,8 @@ TEST_F(CheckImageTypeTest, ASignatureCountsOnlyWhenThePayloadHoldsAllOfIt) {
             // The part of the signature that fits is there; the rest would lie behind the end.
             const std::vector<uint8_t> payload = WithMark(c.size, c.offset, ImageSignature);
             testing::internal::CaptureStdout();
-            EXPECT_EQ(CheckImageType(letter, payload.data(), static_cast<uint32_t>(payload.size())),
+            EXPECT_EQ(CheckImageType(letter, serviceMode, payload.data(),
+                                     static_cast<uint32_t>(payload.size())),
                       c.result);
             testing::internal::GetCapturedStdout();
         }
@@ -184,9 +185,9 @@ TEST_F(CheckImageTypeTest, ASignatureCountsOnlyWhenThePayloadHoldsAllOfIt) {
     const std::vector<uint8_t> k{'V'};
     const std::vector<uint8_t> boot7(BootImageHeader.begin(), BootImageHeader.end() - 1);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(CheckImageType('F', k.data(), 1), 0);
-    EXPECT_EQ(CheckImageType('B', boot7.data(), 7), 0);
-    EXPECT_EQ(CheckImageType('S', ImageSignature.data(), 8), 1);
+    EXPECT_EQ(CheckImageType('F', serviceMode, k.data(), 1), 0);
+    EXPECT_EQ(CheckImageType('B', serviceMode, boot7.data(), 7), 0);
+    EXPECT_EQ(CheckImageType('S', serviceMode, ImageSignature.data(), 8), 1);
     testing::internal::GetCapturedStdout();
 }
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "common/errors.h"
 #include "platform/platform.h"
-#include "serial/errors.h"
 #include "tests/support/pad_builder.h"
 
 namespace {

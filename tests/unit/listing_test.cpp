@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "frontend/settings.h"
+#include "common/settings.h"
 #include "frontend/startup.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "frontend/messages.h"
-#include "frontend/settings.h"
+#include "common/messages.h"
+#include "common/settings.h"
 #include "tests/support/message_by_number.h"
 
 namespace {

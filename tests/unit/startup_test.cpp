@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frontend/settings.h"
+#include "common/settings.h"
 #include "frontend/startup.h"
 
 namespace {

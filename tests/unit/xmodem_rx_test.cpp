@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "frontend/settings.h"
+#include "common/settings.h"
 #include "platform/platform.h"
 #include "protocols/xmodem_sender.h"
 #include "serial/port.h"

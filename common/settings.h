@@ -1,5 +1,5 @@
-// Program-wide values fixed at start-up and the settings of one run. A leaf header: every layer
-// may read these values; their definitions live in frontend/settings.cpp.
+// Program-wide values fixed at start-up and the settings of one run. At the bottom of the layers:
+// every layer may read these values; their definitions live in common/settings.cpp.
 #pragma once
 
 #include <cstdint>

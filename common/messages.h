@@ -1,13 +1,13 @@
 // The bilingual message catalogue: 56 numbered texts in English and German, named by Message,
 // and beside it the texts of the lines that follow a failure line and say what to do (Hint).
-// A leaf header: every layer may print a message.
+// At the bottom of the layers: every layer may print a message.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
-// The messages by number; the names follow the English texts (frontend/messages.cpp).
+// The messages by number; the names follow the English texts (common/messages.cpp).
 enum class Message : int {
     InvalidPort = 0,                  // "Invalid Port:"
     InvalidOption = 1,                // "is an invalid option"

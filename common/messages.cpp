@@ -2,9 +2,9 @@
 // blanks separate a text from the value printed after it, and message 10 (Done) is padded to 24
 // characters so that it overwrites a progress line ended by a carriage return. Beside it the
 // hint lines that follow a failure line.
-#include "frontend/messages.h"
+#include "common/messages.h"
 
-#include "frontend/settings.h"
+#include "common/settings.h"
 
 const std::array<const char*, 2 * static_cast<std::size_t>(MessageCount)> MessageCatalog{
     // ---- English ------------------------------------------------------------------------

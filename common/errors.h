@@ -1,6 +1,6 @@
 // The error values that callers act on: the system's own reasons of a failure and the platform
 // errors with the same numbers on every platform. They travel in the thread's last-error value
-// (platform/platform.h). A leaf header: every layer may include it.
+// (platform/platform.h). At the bottom of the layers: every layer may include it.
 #pragma once
 
 #include <cstdint>
