@@ -267,8 +267,6 @@ bool failureKept = false;
 class LastErrorKept {
   public:
     LastErrorKept() : kept_(GetLastErrorValue()) {}
-    LastErrorKept(const LastErrorKept&) = delete;
-    LastErrorKept& operator=(const LastErrorKept&) = delete;
     ~LastErrorKept() { SetLastErrorValue(kept_); }
 
   private:
@@ -296,11 +294,8 @@ NotedFailure CauseOf(Message message, uint32_t error) {
 }
 
 // Reports `cause` with the line(s) that `format` makes of the arguments.
-void ReportLines(const NotedFailure& cause, std::FILE* stream, const char* hint, const char* format,
-                 ...) __attribute__((format(printf, 4, 5)));
-
-void ReportLines(const NotedFailure& cause, std::FILE* stream, const char* hint, const char* format,
-                 ...) {
+__attribute__((format(printf, 4, 5))) void ReportLines(const NotedFailure& cause, std::FILE* stream,
+                                                       const char* hint, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
     Report(cause, stream, hint, nullptr, format, arguments);
@@ -359,14 +354,12 @@ void ReportFailureText(std::FILE* stream, const char* englishText, uint32_t erro
 
 void ReportPortReopenFailure(int portNumber, uint32_t error) {
     const LastErrorKept kept;
-    ReportLines(CauseOf(Message::PortInitFailed, error), ErrorOutput(),
-                PortReopenHint(portNumber, error), "%s %i)\n", messageText(Message::PortInitFailed),
-                static_cast<int>(error));
+    ReportFailureOf(ErrorOutput(), Message::PortInitFailed, error,
+                    PortReopenHint(portNumber, error), " %i)\n", static_cast<int>(error));
 }
 
 void ReportPortOpenFailure(int portNumber, uint32_t error) {
     const LastErrorKept kept;
-    ReportLines(CauseOf(Message::PortInitFailed, error), ErrorOutput(),
-                PortOpenHint(portNumber, error), "%s %i)\n", messageText(Message::PortInitFailed),
-                static_cast<int>(error));
+    ReportFailureOf(ErrorOutput(), Message::PortInitFailed, error, PortOpenHint(portNumber, error),
+                    " %i)\n", static_cast<int>(error));
 }
