@@ -304,28 +304,3 @@ const char* hintText(Hint hint) {
     return HintCatalog[row * static_cast<std::size_t>(HintCount) +
                        static_cast<std::size_t>(number)];
 }
-
-namespace {
-NotedFailure lastFailure;
-}  // namespace
-
-void NoteFailure(Message message, uint32_t error) {
-    const int number = static_cast<int>(message);
-    if (number < 0 || number >= MessageCount) {
-        return;
-    }
-    // Row 0: the log names the failure in English whatever the session's language.
-    lastFailure = {number, MessageCatalog[static_cast<std::size_t>(number)], error};
-}
-
-void NoteFailureText(const char* englishText, uint32_t error) {
-    lastFailure = {-1, englishText, error};
-}
-
-NotedFailure LastFailure() {
-    return lastFailure;
-}
-
-void ClearFailure() {
-    lastFailure = {};
-}

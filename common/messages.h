@@ -143,17 +143,3 @@ extern const std::array<const char*, 2 * static_cast<std::size_t>(HintCount)> Hi
 
 // The text of a hint in the current language.
 [[nodiscard]] const char* hintText(Hint hint);
-
-// ---- The failure that ended the run ---------------------------------------------------------
-// Every failure line notes what it said, for the production log: its message (or, for a line
-// outside the catalogue, its English text) and the value it reports. The last note counts.
-struct NotedFailure {
-    int message = -1;            // the message number, -1 for a line outside the catalogue
-    const char* text = nullptr;  // the English text; nullptr when nothing has been noted
-    uint32_t error = 0;          // the value the line reports, or the last-error value
-};
-void NoteFailure(Message message, uint32_t error);
-void NoteFailureText(const char* englishText, uint32_t error);
-[[nodiscard]] NotedFailure LastFailure();
-// Forgets the noted failure (at the start of each box).
-void ClearFailure();

@@ -88,10 +88,8 @@ void SendKeyword(SerialLink link, const SessionSettings& settings) {
         settings.legacyPath == 1 ? settings.loaderKeyword : settings.accessKeyword;
     if (SendTimed(link, keyword, settings.syncMode != 0 ? NoTimeLimit : SendLimitMs) == 0) {
         if (GetLastErrorValue() == ErrorTimeout) {
-            NoteFailure(Message::CannotConnectToBootloader, ErrorTimeout);
-            std::fprintf(ErrorOutput(), "%s %i\n", messageText(Message::CannotConnectToBootloader),
-                         settings.portNumber);
-            PrintHint(KeywordHeldHint());
+            ReportFailureOf(ErrorOutput(), Message::CannotConnectToBootloader, ErrorTimeout,
+                            KeywordHeldHint(), " %i\n", settings.portNumber);
         } else {
             ReportFailure("%s %i\n", Message::CannotSendData, GetLastErrorValue());
         }
@@ -342,9 +340,8 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
             // The device went away during the read (an adapter pulled, a hang-up): open the
             // port afresh.
             if (retriesLeft == 0) {
-                NoteFailure(Message::BootloaderAccessFailed, error);
-                std::fprintf(ErrorOutput(), "%s\n", messageText(Message::BootloaderAccessFailed));
-                PrintHint(FailureHint(error));
+                ReportFailureOf(ErrorOutput(), Message::BootloaderAccessFailed, error,
+                                FailureHint(error), "\n");
                 CloseAndExit(link);
             }
             CloseSerialLink(link);
@@ -359,10 +356,10 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
             --retriesLeft;
         } else if (error == ErrorTimeout) {
             if (retriesLeft == 0) {
-                NoteFailure(Message::BootloaderAccessFailed, error);
+                // "Time out" leads; the access failure is the one the log names.
                 std::fprintf(ErrorOutput(), "%s\n", messageText(Message::TimeOut));
-                std::fprintf(ErrorOutput(), "%s\n", messageText(Message::BootloaderAccessFailed));
-                PrintHint(AccessTimedOutHint());
+                ReportFailureOf(ErrorOutput(), Message::BootloaderAccessFailed, error,
+                                AccessTimedOutHint(), "\n");
                 CloseAndExit(link);
             }
             --retriesLeft;

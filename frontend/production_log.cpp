@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "platform/sha256.h"
 #include "platform/shutdown.h"
+#include "protocols/failure_report.h"
 #include "serial/line_trace.h"
 #include "serial/port.h"
 #include "serial/port_counters.h"

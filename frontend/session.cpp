@@ -65,9 +65,7 @@ bool OneOf(const std::array<uint8_t, N>& set, uint8_t value) {
 
 // The release did not come about: the reason after message 13, and the link closed.
 int ReleaseFailed(SerialLink link) {
-    ReportFailure("%s %i\n", Message::WaitForError, GetLastErrorValue());
-    CloseSerialLink(link);
-    return 1;
+    return ReportFailureAndClose(link, Message::WaitForError);
 }
 
 // Refuses a satellite method without a menu answer before anything is sent to a box.
@@ -90,9 +88,8 @@ void CheckImage(SessionSettings& settings) {
         ReadPadImage(settings.imageName, settings.hardwareType, settings.softwareId, reading);
     if (length == 0) {
         const uint32_t error = GetLastErrorValue();
-        NoteFailure(Message::FailedAbort, error);
-        std::printf("%s\n", messageText(Message::FailedAbort));
-        PrintHint(ImageProblemHint(settings.imageName, LastPadProblem(), error));
+        ReportFailureOf(stdout, Message::FailedAbort, error,
+                        ImageProblemHint(settings.imageName, LastPadProblem(), error), "\n");
         ExitProgram(1);
     }
     settings.imageLength = length;
@@ -104,8 +101,7 @@ void ApplyImageRules(SessionSettings& settings) {
     const uint8_t hardware = settings.hardwareType;
     const uint32_t id = settings.softwareId;
     if (hardware == 3) {
-        NoteFailure(Message::ParallelPortImage, 0);
-        std::printf("%s\n", messageText(Message::ParallelPortImage));
+        ReportFailureOf(stdout, Message::ParallelPortImage, 0, nullptr, "\n");
         ExitProgram(1);
     }
     if (id == 0x0004000B || id == 0x0004000C || id == 0x0004000D) {
@@ -148,15 +144,14 @@ SerialLink OpenLinkOrExit(const SessionSettings& settings) {
     return link;
 }
 
-// Ends the program after `cause`, the failure line already printed: the box is released and
-// the link closed. The cause is noted before the release (an interrupt during it logs the
-// cause) and again after it, whatever the release reported.
-[[noreturn]] void GiveUpOnBox(SerialLink link, int grantedHandshake, Message cause) {
-    NoteFailure(cause, 0);
+// Ends the program after the failure just reported: the box is released and the link closed.
+// The log keeps that failure as the cause, whatever the release reports (an interrupt during
+// the release logs it too).
+[[noreturn]] void GiveUpOnBox(SerialLink link, int grantedHandshake) {
+    KeepNotedFailure();
     if (ReleaseBox(link, grantedHandshake) == 0) {
         CloseSerialLink(link);
     }
-    NoteFailure(cause, 0);
     ExitProgram(1);
 }
 
@@ -174,9 +169,9 @@ void CheckIds(SerialLink link, SessionSettings& settings, LoaderVersion version)
     if (settings.patchImage == 1) {
         return;
     }
-    std::printf("%s (0x%8.8x != 0x%8.8x)\n", messageText(Message::WrongHardwareIds),
-                settings.softwareId, boxId);
-    GiveUpOnBox(link, settings.grantedHandshake, Message::WrongHardwareIds);
+    ReportFailureOf(stdout, Message::WrongHardwareIds, 0, nullptr, " (0x%8.8x != 0x%8.8x)\n",
+                    settings.softwareId, boxId);
+    GiveUpOnBox(link, settings.grantedHandshake);
 }
 
 void PrintBootloaderVersion(LoaderVersion version) {
@@ -237,9 +232,9 @@ void UpdateOneBox(SessionSettings& settings, LoaderVersion& version, const char*
         const BootloaderRow& loader = BootloaderTable[row];
         LogFamily(DownloadProcedureName(loader.procedure));
         if (loader.procedure == nullptr) {
-            std::fprintf(ErrorOutput(), "%s %i.%i\n", messageText(Message::VersionNotSupported),
-                         version.major, version.minor);
-            GiveUpOnBox(link, settings.grantedHandshake, Message::VersionNotSupported);
+            ReportFailureOf(ErrorOutput(), Message::VersionNotSupported, 0, nullptr, " %i.%i\n",
+                            version.major, version.minor);
+            GiveUpOnBox(link, settings.grantedHandshake);
         }
         TraceLineEvent("stage", "download %s", DownloadProcedureName(loader.procedure));
         if (loader.procedure(link, settings.imageName, settings.imageLength, settings.softwareId,

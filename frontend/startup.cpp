@@ -269,8 +269,8 @@ void StartUp(int argc, char** argv, SessionSettings& settings) {
                 const char* end = nullptr;
                 ParseDecimal(argv[++i], port, end);
                 if (port < 1 || port > 4) {
-                    std::fprintf(ErrorOutput(), "%s %i\n", messageText(Message::InvalidPort), port);
-                    PrintHint(InvalidPortHint());
+                    ReportFailureOf(ErrorOutput(), Message::InvalidPort, 0, InvalidPortHint(),
+                                    " %i\n", port);
                     ExitProgram(1);
                 }
                 settings.portNumber = port;

@@ -326,29 +326,24 @@ int SendImageBlocks(SerialLink link, const char* fileName, uint32_t silenceLimit
 }
 
 void ReportTransferFailure(SerialLink link, uint32_t value) {
+    const char* hint = FailureHint(value);
     switch (value) {
         case ErrorTimeout:
-            NoteFailure(Message::BoxDoesNotRespond, value);
-            std::fprintf(ErrorOutput(), "%s\n\n", messageText(Message::BoxDoesNotRespond));
+            ReportFailureOf(ErrorOutput(), Message::BoxDoesNotRespond, value, hint, "\n\n");
             break;
         case ErrorBoxFlashReport:
-            NoteFailure(Message::FlashErrorsAbort, value);
-            std::fprintf(ErrorOutput(), "%s\n\n", messageText(Message::FlashErrorsAbort));
+            ReportFailureOf(ErrorOutput(), Message::FlashErrorsAbort, value, hint, "\n\n");
             break;
         case ErrorFlashIdMismatch:
-            NoteFailure(Message::FlashIdsDontMatch, value);
-            std::fprintf(ErrorOutput(), "%s\n", messageText(Message::FlashIdsDontMatch));
+            ReportFailureOf(ErrorOutput(), Message::FlashIdsDontMatch, value, hint, "\n");
             break;
         case ErrorBoxErrorText:
-            NoteFailure(Message::Error, value);
-            std::fprintf(ErrorOutput(), "%s\n", messageText(Message::Error));
+            ReportFailureOf(ErrorOutput(), Message::Error, value, hint, "\n");
             break;
         default:
-            NoteFailure(Message::FatalError, value);
-            std::fprintf(ErrorOutput(), "%s %i\n\n", messageText(Message::FatalError),
-                         static_cast<int>(value));
+            ReportFailureOf(ErrorOutput(), Message::FatalError, value, hint, " %i\n\n",
+                            static_cast<int>(value));
             break;
     }
-    PrintHint(FailureHint(value));
     CloseSerialLink(link);
 }

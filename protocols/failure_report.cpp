@@ -13,6 +13,7 @@
 #include "common/errors.h"
 #include "platform/devices.h"
 #include "platform/platform.h"
+#include "serial/line_trace.h"
 #include "serial/port.h"
 
 namespace {
@@ -245,14 +246,6 @@ void PrintHint(const char* hint) {
     }
 }
 
-void ReportFailure(const char* format, Message message, uint32_t error) {
-    const uint32_t kept = GetLastErrorValue();
-    NoteFailure(message, error);
-    std::fprintf(ErrorOutput(), format, messageText(message), static_cast<int>(error));
-    PrintHint(FailureHint(error));
-    SetLastErrorValue(kept);
-}
-
 const char* PortReopenHint(int portNumber, uint32_t error) {
     Start();
     AppendPort(portNumber);
@@ -264,20 +257,109 @@ const char* PortReopenHint(int portNumber, uint32_t error) {
     return line.data();
 }
 
+namespace {
+
+NotedFailure lastFailure;
+bool failureKept = false;
+
+// Gives the last-error value back as it was when a report began, whatever the hint's look-ups
+// and the printing did to it.
+class LastErrorKept {
+  public:
+    LastErrorKept() : kept_(GetLastErrorValue()) {}
+    ~LastErrorKept() { SetLastErrorValue(kept_); }
+
+  private:
+    uint32_t kept_;
+};
+
+// Notes `cause`, marks the trace, prints `lead` (when there is one) and the line(s) that
+// `format` makes of the arguments, then the hint.
+void Report(const NotedFailure& cause, std::FILE* stream, const char* hint, const char* lead,
+            const char* format, va_list arguments) {
+    if (!failureKept) {
+        lastFailure = cause;
+    }
+    TraceLineEvent("failure", "%s, value %u", cause.text, cause.error);
+    if (lead != nullptr) {
+        std::fputs(lead, stream);
+    }
+    std::vfprintf(stream, format, arguments);
+    PrintHint(hint);
+}
+
+// The log names a failure in English whatever the session's language (row 0).
+NotedFailure CauseOf(Message message, uint32_t error) {
+    return {static_cast<int>(message), MessageCatalog[static_cast<std::size_t>(message)], error};
+}
+
+// Reports `cause` with the line(s) that `format` makes of the arguments.
+__attribute__((format(printf, 4, 5))) void ReportLines(const NotedFailure& cause, std::FILE* stream,
+                                                       const char* hint, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    Report(cause, stream, hint, nullptr, format, arguments);
+    va_end(arguments);
+}
+
+}  // namespace
+
+NotedFailure LastFailure() {
+    return lastFailure;
+}
+
+void ClearFailure() {
+    lastFailure = {};
+    failureKept = false;
+}
+
+void KeepNotedFailure() {
+    failureKept = true;
+}
+
+void ReportFailure(const char* format, Message message, uint32_t error) {
+    const LastErrorKept kept;
+    ReportLines(CauseOf(message, error), ErrorOutput(), FailureHint(error), format,
+                messageText(message), static_cast<int>(error));
+}
+
+int ReportFailureAndClose(SerialLink link, Message message) {
+    ReportFailure("%s %i\n", message, GetLastErrorValue());
+    CloseSerialLink(link);
+    return 1;
+}
+
+void ReportFailure(const char* englishText, uint32_t error) {
+    const LastErrorKept kept;
+    ReportLines({-1, englishText, error}, ErrorOutput(), FailureHint(error), "%s\n", englishText);
+}
+
+void ReportFailureOf(std::FILE* stream, Message message, uint32_t error, const char* hint,
+                     const char* format, ...) {
+    const LastErrorKept kept;
+    va_list arguments;
+    va_start(arguments, format);
+    Report(CauseOf(message, error), stream, hint, messageText(message), format, arguments);
+    va_end(arguments);
+}
+
+void ReportFailureText(std::FILE* stream, const char* englishText, uint32_t error, const char* hint,
+                       const char* format, ...) {
+    va_list arguments;
+    const LastErrorKept kept;
+    va_start(arguments, format);
+    Report({-1, englishText, error}, stream, hint, nullptr, format, arguments);
+    va_end(arguments);
+}
+
 void ReportPortReopenFailure(int portNumber, uint32_t error) {
-    const uint32_t kept = GetLastErrorValue();
-    NoteFailure(Message::PortInitFailed, error);
-    std::fprintf(ErrorOutput(), "%s %i)\n", messageText(Message::PortInitFailed),
-                 static_cast<int>(error));
-    PrintHint(PortReopenHint(portNumber, error));
-    SetLastErrorValue(kept);
+    const LastErrorKept kept;
+    ReportFailureOf(ErrorOutput(), Message::PortInitFailed, error,
+                    PortReopenHint(portNumber, error), " %i)\n", static_cast<int>(error));
 }
 
 void ReportPortOpenFailure(int portNumber, uint32_t error) {
-    const uint32_t kept = GetLastErrorValue();
-    NoteFailure(Message::PortInitFailed, error);
-    std::fprintf(ErrorOutput(), "%s %i)\n", messageText(Message::PortInitFailed),
-                 static_cast<int>(error));
-    PrintHint(PortOpenHint(portNumber, error));
-    SetLastErrorValue(kept);
+    const LastErrorKept kept;
+    ReportFailureOf(ErrorOutput(), Message::PortInitFailed, error, PortOpenHint(portNumber, error),
+                    " %i)\n", static_cast<int>(error));
 }

@@ -9,9 +9,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "common/messages.h"
 #include "image/pad_image.h"
+#include "serial/port.h"
 
 // The port of the session, named in the lines about a failure during the run (1 until set).
 void SetReportedPort(int portNumber);
@@ -50,10 +52,44 @@ void SetReportedPort(int portNumber);
 // Prints `hint` and a line end on standard error; nothing for nullptr.
 void PrintHint(const char* hint);
 
-// Prints the failure line `format` (a catalogue format with %s and %i, for example "%s %i\n")
-// with the message text and `error` on standard error, then the line for `error`. The
-// last-error value stays as it was.
+// ---- The failure sink -------------------------------------------------------------------------
+// A failure is reported by one call: it notes the failure for the production log, marks the
+// trace, prints the failure line(s) and then the hint. The last-error value stays as it was.
+
+// The failure that ended the run, as the production log names it: its message (or, for a line
+// outside the catalogue, its English text) and the value it reports. The last report counts.
+struct NotedFailure {
+    int message = -1;            // the message number, -1 for a line outside the catalogue
+    const char* text = nullptr;  // the English text; nullptr when nothing has been noted
+    uint32_t error = 0;          // the value the line reports, or the last-error value
+};
+[[nodiscard]] NotedFailure LastFailure();
+// Forgets the noted failure (at the start of each box).
+void ClearFailure();
+// Keeps the failure noted last for the log: failures reported after it (while the box is being
+// released after it) print their lines but do not replace it. Until ClearFailure.
+void KeepNotedFailure();
+
+// The failure line `format` (a catalogue format with %s and %i, for example "%s %i\n") with the
+// message text and `error` on standard error, then the line for `error`.
 void ReportFailure(const char* format, Message message, uint32_t error);
+
+// The same as "%s %i\n" with the last-error value; the link is closed. Gives 1, the failed
+// download's result.
+int ReportFailureAndClose(SerialLink link, Message message);
+
+// The line `englishText` on standard error, then the line for `error`.
+void ReportFailure(const char* englishText, uint32_t error);
+
+// The failure line(s) of `message`: its text followed by what `format` makes of the arguments
+// on `stream`, then `hint` (nothing for nullptr). The log notes `message` with `error`.
+void ReportFailureOf(std::FILE* stream, Message message, uint32_t error, const char* hint,
+                     const char* format, ...) __attribute__((format(printf, 5, 6)));
+
+// The failure line(s) that `format` makes of the arguments, outside the catalogue, on `stream`,
+// then `hint`. The log notes `englishText` with `error`.
+void ReportFailureText(std::FILE* stream, const char* englishText, uint32_t error, const char* hint,
+                       const char* format, ...) __attribute__((format(printf, 5, 6)));
 
 // The same for a port that could not be opened ("%s %i)\n" with message 5): the line after it
 // names the device of `portNumber` and what to do about it.

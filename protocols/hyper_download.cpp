@@ -78,22 +78,15 @@ constexpr HyperFamily Loader17{
     .hyperType = 1,
 };
 
-// Prints the message with the last-error value, closes the port and gives the failure.
-int Fail(SerialLink link, Message message) {
-    ReportFailure("%s %i\n", message, GetLastErrorValue());
-    CloseSerialLink(link);
-    return 1;
-}
-
 int SendOrFail(SerialLink link, const char* text) {
     if (SendTimed(link, text, SendLimitMs) == 0)
-        return Fail(link, Message::CannotSendData);
+        return ReportFailureAndClose(link, Message::CannotSendData);
     return 0;
 }
 
 int WaitOrFail(SerialLink link, const char* text, uint32_t limitMs = NoTimeLimit) {
     if (WaitFor(link, text, limitMs) == 0)
-        return Fail(link, Message::WaitForError);
+        return ReportFailureAndClose(link, Message::WaitForError);
     return 0;
 }
 
@@ -104,9 +97,8 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
     if (WriteHyperPad(family.padTag) == 0) {
         // Every member says so (the 1.4 too), and names the file and the system's reason.
         const uint32_t reason = GetLastErrorValue();
-        NoteFailure(Message::CannotCreateHyperFile, reason);
-        std::fprintf(ErrorOutput(), "%s\n", messageText(Message::CannotCreateHyperFile));
-        std::fprintf(ErrorOutput(), "%s: %s\n", HyperPadName, SystemErrorText(reason));
+        ReportFailureOf(ErrorOutput(), Message::CannotCreateHyperFile, reason, nullptr,
+                        "\n%s: %s\n", HyperPadName, SystemErrorText(reason));
         leaveMenu = true;
         padFailed = true;
     }
@@ -195,10 +187,10 @@ int SendViaHyperBootloader(SerialLink link, const char* imageFileName, uint8_t h
         if (WaitFor(link, "hyperboot\n", WakeUpWaitMs) != 0)
             break;
         if (GetLastErrorValue() != ErrorTimeout)
-            return Fail(link, Message::WaitForError);
+            return ReportFailureAndClose(link, Message::WaitForError);
     }
     if (SendTimed(link, &hyperType, 1, SendLimitMs) == 0)
-        return Fail(link, Message::CannotSendData);
+        return ReportFailureAndClose(link, Message::CannotSendData);
     if (SendImageBlocks(link, imageFileName, TransferLimitMs, Progress::Shown,
                         Encoding::PrefixCoded, LeadIn::None) == 0) {
         ReportTransferFailure(link, GetLastErrorValue());

@@ -11,6 +11,7 @@
 #include "common/messages.h"
 #include "image/pad_image.h"
 #include "platform/file.h"
+#include "protocols/failure_report.h"
 
 LegacyState LegacyImageState = LegacyState::None;
 
@@ -161,17 +162,14 @@ int CheckImageType(char letter, int serviceBuild, const uint8_t* payload, uint32
     const bool serviceOnly = state == LegacyState::R || state == LegacyState::B ||
                              state == LegacyState::C || state == LegacyState::S;
     if (state == LegacyState::None || (serviceOnly && serviceBuild == 0)) {
-        NoteFailure(Message::WrongImageParameter, 0);
-        std::printf("%s\n", messageText(Message::WrongImageParameter));
+        ReportFailureOf(stdout, Message::WrongImageParameter, 0, nullptr, "\n");
         return 0;
     }
     if (!met) {
         if (state == LegacyState::A) {
-            NoteFailure(Message::InvalidFlashApplication, 0);
-            std::printf("%s\n", messageText(Message::InvalidFlashApplication));
+            ReportFailureOf(stdout, Message::InvalidFlashApplication, 0, nullptr, "\n");
         } else if (state == LegacyState::F) {
-            NoteFailure(Message::InvalidFactorySettings, 0);
-            std::printf("%s\n", messageText(Message::InvalidFactorySettings));
+            ReportFailureOf(stdout, Message::InvalidFactorySettings, 0, nullptr, "\n");
         }
         return 0;
     }

@@ -123,8 +123,7 @@ int LegacyDownload(SerialLink link, const char* imageName, int patchImage, char 
     // The block is released by the owner on every way out.
     LegacyImage image;
     if (LoadLegacyImage(imageName, image) != 1) {
-        NoteFailure(Message::ErrorReadingFile, GetLastErrorValue());
-        std::printf("%s\n", messageText(Message::ErrorReadingFile));
+        ReportFailureOf(stdout, Message::ErrorReadingFile, GetLastErrorValue(), nullptr, "\n");
         return 1;
     }
     if (CheckImageType(imageType, serviceBuild, image.payload.get(), image.payloadLength) != 1) {
@@ -142,26 +141,22 @@ int LegacyDownload(SerialLink link, const char* imageName, int patchImage, char 
     }
     if (!reached) {
         const uint32_t error = GetLastErrorValue();
-        NoteFailure(Message::ErrorGettingVersion, error);
-        std::printf("%s\n", messageText(Message::ErrorGettingVersion));
-        if (error == ErrorOperationAborted) {
-            PrintHint(FailureHint(error));
-        }
+        ReportFailureOf(stdout, Message::ErrorGettingVersion, error,
+                        error == ErrorOperationAborted ? FailureHint(error) : nullptr, "\n");
         return 1;
     }
 
     const bool bootImage = LegacyImageState == LegacyState::B || LegacyImageState == LegacyState::C;
     if (!bootImage && patchImage != 1 && boxSoftwareId != image.softwareId) {
-        NoteFailure(Message::WrongHardwareIds, 0);
-        std::printf("%s (0x%8.8x)\n", messageText(Message::WrongHardwareIds), image.softwareId);
+        ReportFailureOf(stdout, Message::WrongHardwareIds, 0, nullptr, " (0x%8.8x)\n",
+                        image.softwareId);
         return 1;
     }
 
     const LegacyLoaderRow* row = FindLoaderRow(boxSoftwareId);
     if (row == nullptr) {
-        NoteFailure(Message::VersionNotSupported, 0);
-        std::fprintf(ErrorOutput(), "%s %lx\n", messageText(Message::VersionNotSupported),
-                     static_cast<unsigned long>(boxSoftwareId));
+        ReportFailureOf(ErrorOutput(), Message::VersionNotSupported, 0, nullptr, " %lx\n",
+                        static_cast<unsigned long>(boxSoftwareId));
         CloseSerialLink(link);
         std::printf("%s (0x%8.8x)\n", messageText(Message::UnsupportedSoftwareId),
                     image.softwareId);
@@ -170,8 +165,7 @@ int LegacyDownload(SerialLink link, const char* imageName, int patchImage, char 
 
     if (row->transfer(link, image.payload.get(), image.payloadCapacity, image.payloadLength,
                       row->compressFrom) != 0) {
-        NoteFailure(Message::ErrorUpdatingImage, GetLastErrorValue());
-        std::printf("%s\n", messageText(Message::ErrorUpdatingImage));
+        ReportFailureOf(stdout, Message::ErrorUpdatingImage, GetLastErrorValue(), nullptr, "\n");
         return 1;
     }
     return 0;

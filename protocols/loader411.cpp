@@ -61,15 +61,9 @@ int SumImageBytes(const char* fileName, uint32_t length, uint32_t& sum) {
     return 1;
 }
 
-int Fail(SerialLink link, Message message) {
-    ReportFailure("%s %i\n", message, GetLastErrorValue());
-    CloseSerialLink(link);
-    return 1;
-}
-
 int SendOrFail(SerialLink link, const uint8_t* data, uint32_t length) {
     if (SendTimed(link, data, length, SendLimitMs) == 0)
-        return Fail(link, Message::CannotSendData);
+        return ReportFailureAndClose(link, Message::CannotSendData);
     return 0;
 }
 
@@ -92,7 +86,7 @@ void BuildBoxTimeStamp(int year, int month, int day, int hour, int minute, int s
 int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLength,
                       uint32_t softwareId, int quitRequest, int, int, uint32_t, int, int) {
     if (WaitFor(link, "choice!:", NoTimeLimit) == 0)
-        return Fail(link, Message::WaitForError);
+        return ReportFailureAndClose(link, Message::WaitForError);
     std::printf("Choice found\n");
     std::fflush(stdout);
     if (ChangeBaudRate(link, MenuBaudRate) == 0) {
@@ -108,9 +102,9 @@ int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLeng
 
     SleepMs(MenuPauseMs);
     if (SendTimed(link, "2", SendLimitMs) == 0)
-        return Fail(link, Message::CannotSendData);
+        return ReportFailureAndClose(link, Message::CannotSendData);
     if (WaitFor(link, "file:", NoTimeLimit) == 0)
-        return Fail(link, Message::WaitForError);
+        return ReportFailureAndClose(link, Message::WaitForError);
     SleepMs(MenuPauseMs);
     std::printf("%s\n", messageText(Message::StartDownload));
     std::fflush(stdout);
@@ -151,7 +145,7 @@ int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLeng
     std::printf("%s", messageText(Message::ProgrammingFlash));
     std::fflush(stdout);
     if (WaitFor(link, "finished!", NoTimeLimit) == 0)
-        return Fail(link, Message::WaitForError);
+        return ReportFailureAndClose(link, Message::WaitForError);
     std::printf("%s\n", messageText(Message::Done));
     return 0;
 }

@@ -48,17 +48,11 @@ constexpr MenuLoader Loader46{
     .passesSoftwareId = true,
 };
 
-int FailWith(SerialLink link, Message message) {
-    ReportFailure("%s %i\n", message, GetLastErrorValue());
-    CloseSerialLink(link);
-    return 1;
-}
-
 int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageName,
                   uint32_t imageLength, uint32_t softwareId, int quitRequest, int compressedImage,
                   int compressInput, int patchImage) {
     if (!WaitFor(link, "choice!:", NoTimeLimit)) {
-        return FailWith(link, Message::WaitForError);
+        return ReportFailureAndClose(link, Message::WaitForError);
     }
     if (!ChangeBaudRate(link, MenuBaudRate)) {
         CloseSerialLink(link);
@@ -74,10 +68,9 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
     // The payload length; an image length below 8 wraps around and is refused here.
     const uint32_t payloadLength = imageLength - 8;
     if (payloadLength > loader.sizeLimit) {
-        NoteFailureText("The image size exceeds the limit", 0);
-        std::fprintf(ErrorOutput(),
-                     "\n\nThe image size of %li bytes exceeds the limit of %li bytes \n",
-                     static_cast<long>(payloadLength), static_cast<long>(loader.sizeLimit));
+        ReportFailureText(ErrorOutput(), "The image size exceeds the limit", 0, nullptr,
+                          "\n\nThe image size of %li bytes exceeds the limit of %li bytes \n",
+                          static_cast<long>(payloadLength), static_cast<long>(loader.sizeLimit));
         std::fputs(loader.versionLine, ErrorOutput());
         std::fputs("Try to restart the application and abort.\n\n", ErrorOutput());
         // Leaving the menu is a courtesy to the box; the link is closed either way.
@@ -96,10 +89,10 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
         }
     }
     if (!SendTimed(link, entry, SendLimitMs)) {
-        return FailWith(link, Message::CannotSendData);
+        return ReportFailureAndClose(link, Message::CannotSendData);
     }
     if (!WaitFor(link, "file:", NoTimeLimit)) {
-        return FailWith(link, Message::WaitForError);
+        return ReportFailureAndClose(link, Message::WaitForError);
     }
     SleepMs(MenuPauseMs);
     std::printf("%s\n", messageText(Message::StartDownload));
@@ -125,7 +118,7 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
     std::printf("%s", messageText(Message::ProgrammingFlash));
     std::fflush(stdout);
     if (!WaitFor(link, "finished!", NoTimeLimit)) {
-        return FailWith(link, Message::WaitForError);
+        return ReportFailureAndClose(link, Message::WaitForError);
     }
     std::printf("%s\n", messageText(Message::Done));
     std::fflush(stdout);

@@ -61,18 +61,14 @@ int RequestSatelliteUpdate(SerialLink link, const char* answer) {
         return 1;
     }
     if (WaitFor(link, "choice!:", NoTimeLimit) != 1) {
-        ReportFailure("%s %i\n", Message::WaitForError, GetLastErrorValue());
-        CloseSerialLink(link);
-        return 1;
+        return ReportFailureAndClose(link, Message::WaitForError);
     }
     if (ChangeBaudRate(link, RequestBaudRate) != 1) {
         CloseSerialLink(link);
         return 1;
     }
     if (SendTimed(link, answer, SendLimitMs) != 1) {
-        ReportFailure("%s %i\n", Message::CannotSendData, GetLastErrorValue());
-        CloseSerialLink(link);
-        return 1;
+        return ReportFailureAndClose(link, Message::CannotSendData);
     }
     std::printf("%s\n", messageText(Message::Done));
     std::printf("%s\n", messageText(Message::PleaseBePatient));

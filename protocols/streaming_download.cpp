@@ -41,8 +41,7 @@ bool AwaitBoxText(SerialLink link, const char* text) {
     if (WaitFor(link, text, NoTimeLimit) == 1) {
         return true;
     }
-    ReportFailure("%s %i\n", Message::WaitForError, GetLastErrorValue());
-    CloseSerialLink(link);
+    (void)ReportFailureAndClose(link, Message::WaitForError);
     return false;
 }
 

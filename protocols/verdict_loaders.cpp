@@ -33,9 +33,7 @@ int AwaitVerdict(SerialLink link) {
         uint8_t byte = 0;
         uint32_t got = 0;
         if (PortRead(link, &byte, 1, got) == 0) {
-            NoteFailureText("Error during write to COM", GetLastErrorValue());
-            std::fprintf(ErrorOutput(), "Error during write to COM\n");
-            PrintHint(FailureHint(GetLastErrorValue()));
+            ReportFailure("Error during write to COM", GetLastErrorValue());
             return -1;
         }
         if (got == 0) {
@@ -59,9 +57,7 @@ int AwaitVerdict(SerialLink link) {
 int DownloadXmodem(SerialLink link, const char* imageName, uint32_t, uint32_t, int, int, int,
                    uint32_t, int, int) {
     if (WaitFor(link, StartPrompt, NoTimeLimit) == 0) {
-        ReportFailure("%s %i\n", Message::WaitForError, GetLastErrorValue());
-        CloseSerialLink(link);
-        return 1;
+        return ReportFailureAndClose(link, Message::WaitForError);
     }
     // The box judges the image itself, even after a transfer that went wrong on this side.
     int result = XmodemSendFile(link, imageName);

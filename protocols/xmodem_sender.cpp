@@ -124,9 +124,7 @@ int RunTransfer(SerialLink link, uint64_t blocks, Block& block, NextData next,
         uint8_t byte = 0;
         uint32_t got = 0;
         if (PortRead(link, &byte, 1, got) != 1) {
-            NoteFailureText("Error during read from COM1", GetLastErrorValue());
-            std::fprintf(ErrorOutput(), "Error during read from COM1\n");
-            PrintHint(FailureHint(GetLastErrorValue()));
+            ReportFailure("Error during read from COM1", GetLastErrorValue());
             result = 1;
             break;
         }
@@ -170,9 +168,7 @@ int RunTransfer(SerialLink link, uint64_t blocks, Block& block, NextData next,
             outLength = BlockSize;
         }
         if (out != nullptr && !SendAll(link, out, outLength)) {
-            NoteFailureText("Error during write to COM", GetLastErrorValue());
-            std::fprintf(ErrorOutput(), "Error during write to COM\n");
-            PrintHint(FailureHint(GetLastErrorValue()));
+            ReportFailure("Error during write to COM", GetLastErrorValue());
             result = 1;
             break;
         }
@@ -195,14 +191,14 @@ uint64_t BlockCount(uint64_t size) {
 int XmodemSendFile(SerialLink link, const char* fileName) {
     File file = File::OpenRead(fileName);
     if (!file.IsOpen()) {
-        NoteFailureText("Cannot open file", GetLastErrorValue());
-        std::fprintf(ErrorOutput(), "Cannot open file %s\n", fileName);
+        ReportFailureText(ErrorOutput(), "Cannot open file", GetLastErrorValue(), nullptr,
+                          "Cannot open file %s\n", fileName);
         return 1;
     }
     uint64_t size = 0;
     if (file.Size(size) != 1) {
-        NoteFailureText("Cannot determine size of file", GetLastErrorValue());
-        std::fprintf(ErrorOutput(), "Cannot determine size of file %s\n", fileName);
+        ReportFailureText(ErrorOutput(), "Cannot determine size of file", GetLastErrorValue(),
+                          nullptr, "Cannot determine size of file %s\n", fileName);
         return 1;
     }
 
@@ -211,13 +207,13 @@ int XmodemSendFile(SerialLink link, const char* fileName) {
     block.Head();
     uint32_t got = 0;
     if (file.Read(block.Data().data(), DataSize, got) != 1) {
-        NoteFailureText("Error during read from file", GetLastErrorValue());
-        std::fprintf(ErrorOutput(), "Error during read from file %s\n", fileName);
+        ReportFailureText(ErrorOutput(), "Error during read from file", GetLastErrorValue(),
+                          nullptr, "Error during read from file %s\n", fileName);
         return 1;
     }
     if (got == 0) {
-        NoteFailureText("Unexpected end of file", GetLastErrorValue());
-        std::fprintf(ErrorOutput(), "Unexpected end of file %s\n", fileName);
+        ReportFailureText(ErrorOutput(), "Unexpected end of file", GetLastErrorValue(), nullptr,
+                          "Unexpected end of file %s\n", fileName);
         return 1;
     }
     block.Seal();
@@ -225,8 +221,8 @@ int XmodemSendFile(SerialLink link, const char* fileName) {
     return RunTransfer(link, BlockCount(size), block, [&](std::span<uint8_t, DataSize> data) {
         uint32_t read = 0;
         if (file.Read(data.data(), DataSize, read) != 1) {
-            NoteFailureText("Error during read from file", GetLastErrorValue());
-            std::fprintf(ErrorOutput(), "Error during read from file %s\n", fileName);
+            ReportFailureText(ErrorOutput(), "Error during read from file", GetLastErrorValue(),
+                              nullptr, "Error during read from file %s\n", fileName);
             return Fill::ReadError;
         }
         return read == 0 ? Fill::End : Fill::Data;
@@ -237,8 +233,8 @@ int XmodemSendBuffer(SerialLink link, uint32_t n, uint32_t limitMs) {
     // Nothing to send, or more than the buffer holds: refused before anything goes out, so that
     // neither the progress nor a block can reach outside the buffer.
     if (n == 0 || n > ImageBufferSize) {
-        NoteFailureText("Cannot send bytes from the image buffer", 0);
-        std::fprintf(ErrorOutput(), "Cannot send %u bytes from the image buffer\n", n);
+        ReportFailureText(ErrorOutput(), "Cannot send bytes from the image buffer", 0, nullptr,
+                          "Cannot send %u bytes from the image buffer\n", n);
         return 1;
     }
     Block block;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -351,6 +352,70 @@ TEST(FailureHints, ReportPrintsTheLineUnchangedThenTheHintAndKeepsTheLastError) 
               "0x20000002: a time limit passed: the box did not answer in time.\n"
               "WaitFor error  0\n");
     EXPECT_EQ(GetLastErrorValue(), 0x12345u);
+}
+
+// Each form of the sink prints its line(s) and hint as the site did, and the log names the
+// failure in English with the value the line reports, whatever the session's language.
+TEST(FailureSink, PrintsTheLinesAndNotesWhatTheLogNames) {
+    struct Case {
+        const char* name;
+        std::function<void()> report;
+        std::string err;
+        int message;
+        std::string text;
+        uint32_t error;
+    };
+    language = 1;  // the line in German, the log in English
+    const std::vector<Case> cases{
+        {"text with hint", [] { ReportFailure("Error during write to COM", ErrorTimeout); },
+         "Error during write to COM\n0x20000002: eine Frist ist abgelaufen: die Box hat nicht "
+         "rechtzeitig geantwortet.\n",
+         -1, "Error during write to COM", ErrorTimeout},
+        {"message and a line of its own",
+         [] {
+             ReportFailureOf(ErrorOutput(), Message::VersionNotSupported, 0, "hint", " %i.%i\n", 2,
+                             7);
+         },
+         std::string(messageText(Message::VersionNotSupported)) + " 2.7\nhint\n",
+         static_cast<int>(Message::VersionNotSupported),
+         MessageCatalog[static_cast<std::size_t>(Message::VersionNotSupported)], 0},
+        {"text and a line of its own",
+         [] {
+             ReportFailureText(ErrorOutput(), "Cannot open file", 2, nullptr,
+                               "Cannot open file %s\n", "a.pad");
+         },
+         "Cannot open file a.pad\n", -1, "Cannot open file", 2},
+    };
+    for (const Case& c : cases) {
+        ClearFailure();
+        SetLastErrorValue(0x777);
+        ::testing::internal::CaptureStderr();
+        c.report();
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.err) << c.name;
+        const NotedFailure noted = LastFailure();
+        EXPECT_EQ(noted.message, c.message) << c.name;
+        EXPECT_STREQ(noted.text, c.text.c_str()) << c.name;
+        EXPECT_EQ(noted.error, c.error) << c.name;
+        EXPECT_EQ(GetLastErrorValue(), 0x777u) << c.name;
+    }
+    language = 0;
+}
+
+// A box given up on keeps its cause in the log while its release fails; the next box starts
+// without it.
+TEST(FailureSink, KeptCauseOutlivesLaterFailuresUntilCleared) {
+    ClearFailure();
+    ::testing::internal::CaptureStderr();
+    ReportFailureOf(ErrorOutput(), Message::WrongHardwareIds, 0, nullptr, "\n");
+    KeepNotedFailure();
+    ReportFailure("%s %i\n", Message::WaitForError, ErrorTimeout);
+    EXPECT_EQ(LastFailure().message, static_cast<int>(Message::WrongHardwareIds));
+    ClearFailure();
+    EXPECT_EQ(LastFailure().text, nullptr);
+    ReportFailure("%s %i\n", Message::WaitForError, ErrorTimeout);
+    (void)::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(LastFailure().message, static_cast<int>(Message::WaitForError));
+    ClearFailure();
 }
 
 TEST(SystemWords, OnlyValuesTheCLibraryKnows) {
