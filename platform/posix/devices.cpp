@@ -107,6 +107,20 @@ int ListSerialDevices(const char* deviceRoot, std::span<char> out) {
     return static_cast<int>(names.size());
 }
 
+namespace {
+
+// The user's or group's name, or its number where the system has no name for it.
+template <std::size_t Size>
+void NameOrNumber(std::array<char, Size>& field, const char* name, unsigned id) {
+    if (name != nullptr) {
+        std::snprintf(field.data(), field.size(), "%s", name);
+    } else {
+        std::snprintf(field.data(), field.size(), "%u", id);
+    }
+}
+
+}  // namespace
+
 bool ReadDeviceAccess(const char* path, DeviceAccess& access) {
     struct stat status {};
     if (stat(path, &status) != 0) {
@@ -116,19 +130,9 @@ bool ReadDeviceAccess(const char* path, DeviceAccess& access) {
     // getpwuid and getgrgid are enough here: the lookup is made once, just before the program
     // ends.
     const passwd* owner = getpwuid(status.st_uid);  // NOLINT(concurrency-mt-unsafe)
-    if (owner != nullptr && owner->pw_name != nullptr) {
-        std::snprintf(access.owner.data(), access.owner.size(), "%s", owner->pw_name);
-    } else {
-        std::snprintf(access.owner.data(), access.owner.size(), "%u",
-                      static_cast<unsigned>(status.st_uid));
-    }
+    NameOrNumber(access.owner, owner != nullptr ? owner->pw_name : nullptr, status.st_uid);
     const group* named = getgrgid(status.st_gid);  // NOLINT(concurrency-mt-unsafe)
-    if (named != nullptr && named->gr_name != nullptr) {
-        std::snprintf(access.group.data(), access.group.size(), "%s", named->gr_name);
-    } else {
-        std::snprintf(access.group.data(), access.group.size(), "%u",
-                      static_cast<unsigned>(status.st_gid));
-    }
+    NameOrNumber(access.group, named != nullptr ? named->gr_name : nullptr, status.st_gid);
     access.groupId = static_cast<uint32_t>(status.st_gid);
     access.mode = static_cast<uint32_t>(status.st_mode & 07777);
     access.userIsOwner = geteuid() == status.st_uid;
