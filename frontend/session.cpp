@@ -20,6 +20,7 @@
 #include "platform/platform.h"
 #include "protocols/failure_report.h"
 #include "protocols/legacy_path.h"
+#include "protocols/link_steps.h"
 #include "protocols/procedures.h"
 #include "protocols/satellite.h"
 #include "protocols/time_limits.h"
@@ -61,11 +62,6 @@ constexpr uint32_t ReleaseLimitMs = 30000;
 template <std::size_t N>
 bool OneOf(const std::array<uint8_t, N>& set, uint8_t value) {
     return std::find(set.begin(), set.end(), value) != set.end();
-}
-
-// The release did not come about: the reason after message 13, and the link closed.
-int ReleaseFailed(SerialLink link) {
-    return ReportFailureAndClose(link, Message::WaitForError);
 }
 
 // Refuses a satellite method without a menu answer before anything is sent to a box.
@@ -336,9 +332,8 @@ int ReleaseBox(SerialLink link, int mode) {
         return 0;
     }
     const uint32_t start = ClockMs();
-    if (WaitFor(link, "Now start download", ReleaseLimitMs) != 1) {
-        return ReleaseFailed(link);
-    }
+    if (WaitOrReport(link, "Now start download", ReleaseLimitMs) != 0)
+        return 1;
     std::copy(ReleaseBlockHead.begin(), ReleaseBlockHead.end(), ImageBuffer.begin());
     std::fill(ImageBuffer.begin() + ReleaseBlockHead.size(), ImageBuffer.begin() + ReleaseBlockSize,
               ReleaseBlockFill);
@@ -346,9 +341,7 @@ int ReleaseBox(SerialLink link, int mode) {
     const uint32_t left = ReleaseLimitMs - std::min(ElapsedMs(start), ReleaseLimitMs - 1);
     // The box is given up on either way; a release that fails shows only on the box, unless it
     // ran out of time, which ends it as a missing prompt does.
-    if (XmodemSendBuffer(link, ReleaseBlockSize, left) != 0 &&
-        GetLastErrorValue() == ErrorTimeout) {
-        return ReleaseFailed(link);
-    }
+    if (XmodemSendBuffer(link, ReleaseBlockSize, left) != 0 && GetLastErrorValue() == ErrorTimeout)
+        return ReportFailureAndClose(link, Message::WaitForError);
     return 0;
 }

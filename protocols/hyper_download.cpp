@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"
 #include "protocols/failure_report.h"
+#include "protocols/link_steps.h"
 #include "protocols/procedures.h"
 #include "protocols/time_limits.h"
 #include "serial/serial_link.h"
@@ -17,7 +18,6 @@
 namespace {
 
 constexpr const char* HyperPadName = "hyper.pad";
-constexpr uint32_t HyperBaudRate = 115200;
 constexpr uint32_t WakeUpWaitMs = 500;
 
 // What sets the members of the 1.x family apart from each other.
@@ -33,62 +33,11 @@ struct HyperFamily {
     uint8_t hyperType;        // the byte that follows "hyperboot\n"
 };
 
-constexpr HyperFamily Loader14{
-    .padTag = 0,
-    .setBaudRate = false,
-    .announceErasing = true,
-    .pauseBeforeMs = 0,
-    .entry = "2",
-    .confirmEntry = true,
-    .doneBeforeDownload = true,
-    .padEncoding = Encoding::Plain,
-    .hyperType = 0,
-};
-constexpr HyperFamily Loader15{
-    .padTag = 0,
-    .setBaudRate = true,
-    .announceErasing = false,
-    .pauseBeforeMs = 100,
-    .entry = "2",
-    .confirmEntry = false,
-    .doneBeforeDownload = false,
-    .padEncoding = Encoding::Plain,
-    .hyperType = 0,
-};
-constexpr HyperFamily Loader16{
-    .padTag = 0,
-    .setBaudRate = true,
-    .announceErasing = false,
-    .pauseBeforeMs = 0,
-    .entry = "3",
-    .confirmEntry = false,
-    .doneBeforeDownload = false,
-    .padEncoding = Encoding::PrefixCoded,
-    .hyperType = 0,
-};
-constexpr HyperFamily Loader17{
-    .padTag = 1,
-    .setBaudRate = true,
-    .announceErasing = false,
-    .pauseBeforeMs = 0,
-    .entry = "3",
-    .confirmEntry = false,
-    .doneBeforeDownload = false,
-    .padEncoding = Encoding::PrefixCoded,
-    .hyperType = 1,
-};
-
-int SendOrFail(SerialLink link, const char* text) {
-    if (SendTimed(link, text, SendLimitMs) == 0)
-        return ReportFailureAndClose(link, Message::CannotSendData);
-    return 0;
-}
-
-int WaitOrFail(SerialLink link, const char* text, uint32_t limitMs = NoTimeLimit) {
-    if (WaitFor(link, text, limitMs) == 0)
-        return ReportFailureAndClose(link, Message::WaitForError);
-    return 0;
-}
+// The members, in the order of the fields above.
+constexpr HyperFamily Loader14{0, false, true, 0, "2", true, true, Encoding::Plain, 0};
+constexpr HyperFamily Loader15{0, true, false, 100, "2", false, false, Encoding::Plain, 0};
+constexpr HyperFamily Loader16{0, true, false, 0, "3", false, false, Encoding::PrefixCoded, 0};
+constexpr HyperFamily Loader17{1, true, false, 0, "3", false, false, Encoding::PrefixCoded, 1};
 
 int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
                         const HyperFamily& family) {
@@ -103,30 +52,23 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
         padFailed = true;
     }
 
-    if (WaitOrFail(link, "choice!:") != 0)
+    if (WaitOrReport(link, "choice!:") != 0)
         return 1;
-    if (family.setBaudRate && ChangeBaudRate(link, HyperBaudRate) == 0) {
-        CloseSerialLink(link);
-        return 1;
-    }
-    if (leaveMenu) {
-        // Leaving the menu is a courtesy to the box; the link is closed either way.
-        (void)SendTimed(link, "1", SendLimitMs);
-        CloseSerialLink(link);
-        return padFailed ? 1 : 0;
-    }
+    const int entered = EnterMenu(link, leaveMenu ? 1 : 0, family.setBaudRate);
+    if (entered != MenuEntered)
+        return padFailed ? 1 : entered;
 
     if (family.announceErasing)
         std::printf("%s\n", messageText(Message::ErasingFlash));
     if (family.pauseBeforeMs != 0)
         SleepMs(family.pauseBeforeMs);
-    if (SendOrFail(link, family.entry) != 0)
+    if (SendOrReport(link, family.entry) != 0)
         return 1;
     if (family.confirmEntry) {
-        if (WaitOrFail(link, "now?") != 0 || SendOrFail(link, "y") != 0)
+        if (WaitOrReport(link, "now?") != 0 || SendOrReport(link, "y") != 0)
             return 1;
     }
-    if (WaitOrFail(link, "file:") != 0)
+    if (WaitOrReport(link, "file:") != 0)
         return 1;
     if (family.doneBeforeDownload)
         std::printf("%s\n", messageText(Message::Done));
@@ -142,7 +84,7 @@ int DownloadHyperFamily(SerialLink link, const char* imageName, int quitRequest,
     }
     std::printf("%s\n", messageText(Message::Done));
     std::fflush(stdout);
-    if (WaitOrFail(link, "finished!") != 0)
+    if (WaitOrReport(link, "finished!") != 0)
         return 1;
     // The box holds the hyper bootloader now; the file is no longer needed. A file that stays
     // behind is replaced by the next download.
@@ -175,32 +117,26 @@ int DownloadLoader17(SerialLink link, const char* imageName, uint32_t, uint32_t,
 int SendViaHyperBootloader(SerialLink link, const char* imageFileName, uint8_t hyperType) {
     std::printf("%s\n", messageText(Message::StartDownload));
     std::fflush(stdout);
-    if (ChangeBaudRate(link, HyperBaudRate) == 0) {
+    if (ChangeBaudRate(link, MenuBaudRate) == 0) {
         CloseSerialLink(link);
         return 1;
     }
     // The hyper bootloader answers a blank once it runs; until then the blank is repeated, as
     // long as it takes.
     for (;;) {
-        if (SendOrFail(link, " ") != 0)
+        if (SendOrReport(link, " ") != 0)
             return 1;
         if (WaitFor(link, "hyperboot\n", WakeUpWaitMs) != 0)
             break;
         if (GetLastErrorValue() != ErrorTimeout)
             return ReportFailureAndClose(link, Message::WaitForError);
     }
-    if (SendTimed(link, &hyperType, 1, SendLimitMs) == 0)
-        return ReportFailureAndClose(link, Message::CannotSendData);
+    if (SendOrReport(link, &hyperType, 1) != 0)
+        return 1;
     if (SendImageBlocks(link, imageFileName, TransferLimitMs, Progress::Shown,
                         Encoding::PrefixCoded, LeadIn::None) == 0) {
         ReportTransferFailure(link, GetLastErrorValue());
         return 1;
     }
-    std::printf("%s\n", messageText(Message::Done));
-    std::printf("%s", messageText(Message::ProgrammingFlash));
-    std::fflush(stdout);
-    if (WaitOrFail(link, "finished.\n") != 0)
-        return 1;
-    std::printf("%s\n", messageText(Message::Done));
-    return 0;
+    return AwaitFlashProgrammed(link, "finished.\n");
 }

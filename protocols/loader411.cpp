@@ -12,13 +12,13 @@
 #include "platform/platform.h"
 #include "protocols/block_transfer.h"
 #include "protocols/failure_report.h"
+#include "protocols/link_steps.h"
 #include "protocols/procedures.h"
 #include "protocols/time_limits.h"
 #include "serial/serial_link.h"
 
 namespace {
 
-constexpr uint32_t MenuBaudRate = 115200;
 constexpr uint8_t AnnouncedHardwareType = 0x07;
 constexpr uint32_t SumPieceSize = 10240;
 
@@ -61,12 +61,6 @@ int SumImageBytes(const char* fileName, uint32_t length, uint32_t& sum) {
     return 1;
 }
 
-int SendOrFail(SerialLink link, const uint8_t* data, uint32_t length) {
-    if (SendTimed(link, data, length, SendLimitMs) == 0)
-        return ReportFailureAndClose(link, Message::CannotSendData);
-    return 0;
-}
-
 }  // namespace
 
 void BuildBoxTimeStamp(int year, int month, int day, int hour, int minute, int second,
@@ -85,39 +79,29 @@ void BuildBoxTimeStamp(int year, int month, int day, int hour, int minute, int s
 
 int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLength,
                       uint32_t softwareId, int quitRequest, int, int, uint32_t, int, int) {
-    if (WaitFor(link, "choice!:", NoTimeLimit) == 0)
-        return ReportFailureAndClose(link, Message::WaitForError);
+    if (WaitOrReport(link, "choice!:") != 0)
+        return 1;
     std::printf("Choice found\n");
     std::fflush(stdout);
-    if (ChangeBaudRate(link, MenuBaudRate) == 0) {
-        CloseSerialLink(link);
-        return 1;
-    }
-    if (quitRequest != 0) {
-        // Leaving the menu is a courtesy to the box; the link is closed either way.
-        (void)SendTimed(link, "1", SendLimitMs);
-        CloseSerialLink(link);
-        return 0;
-    }
+    if (const int entered = EnterMenu(link, quitRequest); entered != MenuEntered)
+        return entered;
 
     SleepMs(MenuPauseMs);
-    if (SendTimed(link, "2", SendLimitMs) == 0)
-        return ReportFailureAndClose(link, Message::CannotSendData);
-    if (WaitFor(link, "file:", NoTimeLimit) == 0)
-        return ReportFailureAndClose(link, Message::WaitForError);
+    if (SendOrReport(link, "2") != 0 || WaitOrReport(link, "file:") != 0)
+        return 1;
     SleepMs(MenuPauseMs);
     std::printf("%s\n", messageText(Message::StartDownload));
     std::fflush(stdout);
 
     uint8_t stamp[5];
     CurrentBoxTimeStamp(stamp);
-    if (SendOrFail(link, stamp, sizeof stamp) != 0)
+    if (SendOrReport(link, stamp, sizeof stamp) != 0)
         return 1;
     uint8_t announcement[9];
     WriteBigEndian32(announcement, imageLength);
     announcement[4] = AnnouncedHardwareType;
     WriteBigEndian32(announcement + 5, softwareId);
-    if (SendOrFail(link, announcement, sizeof announcement) != 0)
+    if (SendOrReport(link, announcement, sizeof announcement) != 0)
         return 1;
 
     if (SendImageBlocks(link, imageName, TransferLimitMs, Progress::Shown, Encoding::Plain,
@@ -139,13 +123,7 @@ int DownloadLoader411(SerialLink link, const char* imageName, uint32_t imageLeng
     }
     uint8_t sumBytes[4];
     WriteBigEndian32(sumBytes, sum);
-    if (SendOrFail(link, sumBytes, sizeof sumBytes) != 0)
+    if (SendOrReport(link, sumBytes, sizeof sumBytes) != 0)
         return 1;
-    std::printf("%s\n", messageText(Message::Done));
-    std::printf("%s", messageText(Message::ProgrammingFlash));
-    std::fflush(stdout);
-    if (WaitFor(link, "finished!", NoTimeLimit) == 0)
-        return ReportFailureAndClose(link, Message::WaitForError);
-    std::printf("%s\n", messageText(Message::Done));
-    return 0;
+    return AwaitFlashProgrammed(link);
 }

@@ -9,13 +9,12 @@
 #include "protocols/block_transfer.h"
 #include "protocols/compressed_download.h"
 #include "protocols/failure_report.h"
+#include "protocols/link_steps.h"
 #include "protocols/procedures.h"
 #include "protocols/time_limits.h"
 #include "serial/serial_link.h"
 
 namespace {
-
-constexpr uint32_t MenuBaudRate = 115200;
 
 // What sets one menu loader apart from the others.
 struct MenuLoader {
@@ -26,44 +25,18 @@ struct MenuLoader {
     bool passesSoftwareId;    // the container carries the image's software id
 };
 
-constexpr MenuLoader Loader20{
-    .sizeLimit = 0x1D0000,
-    .versionLine = "supported by bootloader version 2.0!\n",
-    .encodedEntry = true,
-    .compressedType = 2,
-    .passesSoftwareId = false,
-};
-constexpr MenuLoader Loader42{
-    .sizeLimit = 0x1C0000,
-    .versionLine = "supported by bootloader version 4.x!\n",
-    .encodedEntry = false,
-    .compressedType = 4,
-    .passesSoftwareId = true,
-};
-constexpr MenuLoader Loader46{
-    .sizeLimit = 0x1C0000,
-    .versionLine = "supported by bootloader version 4.x!\n",
-    .encodedEntry = false,
-    .compressedType = 5,
-    .passesSoftwareId = true,
-};
+// The members, in the order of the fields above.
+constexpr MenuLoader Loader20{0x1D0000, "supported by bootloader version 2.0!\n", true, 2, false};
+constexpr MenuLoader Loader42{0x1C0000, "supported by bootloader version 4.x!\n", false, 4, true};
+constexpr MenuLoader Loader46{0x1C0000, "supported by bootloader version 4.x!\n", false, 5, true};
 
 int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageName,
                   uint32_t imageLength, uint32_t softwareId, int quitRequest, int compressedImage,
                   int compressInput, int patchImage) {
-    if (!WaitFor(link, "choice!:", NoTimeLimit)) {
-        return ReportFailureAndClose(link, Message::WaitForError);
-    }
-    if (!ChangeBaudRate(link, MenuBaudRate)) {
-        CloseSerialLink(link);
+    if (WaitOrReport(link, "choice!:") != 0)
         return 1;
-    }
-    if (quitRequest != 0) {
-        // Leaving the menu is a courtesy to the box; the link is closed either way.
-        (void)SendTimed(link, "1", SendLimitMs);
-        CloseSerialLink(link);
-        return 0;
-    }
+    if (const int entered = EnterMenu(link, quitRequest); entered != MenuEntered)
+        return entered;
 
     // The payload length; an image length below 8 wraps around and is refused here.
     const uint32_t payloadLength = imageLength - 8;
@@ -73,9 +46,7 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
                           static_cast<long>(payloadLength), static_cast<long>(loader.sizeLimit));
         std::fputs(loader.versionLine, ErrorOutput());
         std::fputs("Try to restart the application and abort.\n\n", ErrorOutput());
-        // Leaving the menu is a courtesy to the box; the link is closed either way.
-        (void)SendTimed(link, "1", SendLimitMs);
-        CloseSerialLink(link);
+        LeaveMenu(link);
         return 1;
     }
     SleepMs(MenuPauseMs);
@@ -88,12 +59,8 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
             compressInput = 1;  // an uncompressed image is always compressed before it is sent
         }
     }
-    if (!SendTimed(link, entry, SendLimitMs)) {
-        return ReportFailureAndClose(link, Message::CannotSendData);
-    }
-    if (!WaitFor(link, "file:", NoTimeLimit)) {
-        return ReportFailureAndClose(link, Message::WaitForError);
-    }
+    if (SendOrReport(link, entry) != 0 || WaitOrReport(link, "file:") != 0)
+        return 1;
     SleepMs(MenuPauseMs);
     std::printf("%s\n", messageText(Message::StartDownload));
     std::fflush(stdout);
@@ -113,16 +80,7 @@ int RunMenuLoader(const MenuLoader& loader, SerialLink link, const char* imageNa
         ReportTransferFailure(link, GetLastErrorValue());
         return 1;
     }
-
-    std::printf("%s\n", messageText(Message::Done));
-    std::printf("%s", messageText(Message::ProgrammingFlash));
-    std::fflush(stdout);
-    if (!WaitFor(link, "finished!", NoTimeLimit)) {
-        return ReportFailureAndClose(link, Message::WaitForError);
-    }
-    std::printf("%s\n", messageText(Message::Done));
-    std::fflush(stdout);
-    return 0;
+    return AwaitFlashProgrammed(link);
 }
 
 }  // namespace

@@ -8,9 +8,7 @@
 
 #include "common/messages.h"
 #include "platform/platform.h"
-#include "protocols/failure_report.h"
-#include "protocols/time_limits.h"
-#include "serial/serial_link.h"
+#include "protocols/link_steps.h"
 
 namespace {
 
@@ -24,8 +22,6 @@ constexpr std::array<SatelliteMethod, 3> SatelliteMethods{{
     {"ORB", "6"},  // ORB
     {"MIX", "8"},  // whichever method is available
 }};
-
-constexpr uint32_t RequestBaudRate = 115200;
 
 char UpperCase(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
@@ -60,16 +56,9 @@ int RequestSatelliteUpdate(SerialLink link, const char* answer) {
         CloseSerialLink(link);
         return 1;
     }
-    if (WaitFor(link, "choice!:", NoTimeLimit) != 1) {
-        return ReportFailureAndClose(link, Message::WaitForError);
-    }
-    if (ChangeBaudRate(link, RequestBaudRate) != 1) {
-        CloseSerialLink(link);
+    if (WaitOrReport(link, "choice!:") != 0 || EnterMenu(link, 0) != MenuEntered ||
+        SendOrReport(link, answer) != 0)
         return 1;
-    }
-    if (SendTimed(link, answer, SendLimitMs) != 1) {
-        return ReportFailureAndClose(link, Message::CannotSendData);
-    }
     std::printf("%s\n", messageText(Message::Done));
     std::printf("%s\n", messageText(Message::PleaseBePatient));
     return 0;

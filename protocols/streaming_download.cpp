@@ -7,7 +7,7 @@
 #include "common/messages.h"
 #include "image/pad_image.h"
 #include "platform/platform.h"
-#include "protocols/failure_report.h"
+#include "protocols/link_steps.h"
 #include "protocols/procedures.h"
 #include "protocols/xmodem_sender.h"
 #include "serial/serial_link.h"
@@ -36,15 +36,6 @@ class PriorityRaise {
     uint32_t previous_;
 };
 
-// Waits for a text of the box without time limit; on failure reports it and closes the link.
-bool AwaitBoxText(SerialLink link, const char* text) {
-    if (WaitFor(link, text, NoTimeLimit) == 1) {
-        return true;
-    }
-    (void)ReportFailureAndClose(link, Message::WaitForError);
-    return false;
-}
-
 }  // namespace
 
 int StreamingDownload(SerialLink link, const char* imageName, uint32_t /*imageLength*/,
@@ -53,9 +44,8 @@ int StreamingDownload(SerialLink link, const char* imageName, uint32_t /*imageLe
                       int raisePriority) {
     const PriorityRaise priority(raisePriority == 1);
 
-    if (!AwaitBoxText(link, "Now start download")) {
+    if (WaitOrReport(link, "Now start download") != 0)
         return 1;
-    }
     int sent = 1;
     if (patchImage == 1) {
         uint32_t size = 0;
@@ -70,13 +60,5 @@ int StreamingDownload(SerialLink link, const char* imageName, uint32_t /*imageLe
         return 1;
     }
 
-    std::printf("%s\n", messageText(Message::Done));
-    std::printf("%s", messageText(Message::ProgrammingFlash));
-    std::fflush(stdout);
-    if (!AwaitBoxText(link, "finished!")) {
-        return 1;
-    }
-    std::printf("%s\n", messageText(Message::Done));
-    std::fflush(stdout);
-    return 0;
+    return AwaitFlashProgrammed(link);
 }

@@ -4,7 +4,7 @@
 
 #include "common/messages.h"
 #include "platform/platform.h"
-#include "protocols/failure_report.h"
+#include "protocols/link_steps.h"
 #include "protocols/procedures.h"
 #include "protocols/verdict_lines.h"
 #include "protocols/xmodem_sender.h"
@@ -56,9 +56,8 @@ int AwaitVerdict(SerialLink link) {
 
 int DownloadXmodem(SerialLink link, const char* imageName, uint32_t, uint32_t, int, int, int,
                    uint32_t, int, int) {
-    if (WaitFor(link, StartPrompt, NoTimeLimit) == 0) {
-        return ReportFailureAndClose(link, Message::WaitForError);
-    }
+    if (WaitOrReport(link, StartPrompt) != 0)
+        return 1;
     // The box judges the image itself, even after a transfer that went wrong on this side.
     int result = XmodemSendFile(link, imageName);
     if (AwaitVerdict(link) != SuccessVerdictLine) {
