@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
+#include <span>
 
 #include "common/messages.h"
 #include "image/pad_image.h"
@@ -31,24 +32,32 @@ uint32_t CapacityFor(uint32_t payloadLength) {
 }
 
 // Whether `mark` lies at `offset`; a payload too short to hold all of it does not count.
-template <std::size_t N>
 bool HasMarkAt(const uint8_t* payload, uint32_t length, uint32_t offset,
-               const std::array<uint8_t, N>& mark) {
-    if (static_cast<uint64_t>(offset) + N > length) {
-        return false;
-    }
-    for (std::size_t i = 0; i < N; ++i) {
-        if (payload[offset + i] != mark[i]) {
-            return false;
-        }
-    }
-    return true;
+               std::span<const uint8_t> mark) {
+    return static_cast<uint64_t>(offset) + mark.size() <= length &&
+           std::equal(mark.begin(), mark.end(), payload + offset);
 }
 
 bool HasApplicationSignature(const uint8_t* payload, uint32_t length) {
     return HasMarkAt(payload, length, 0x4000, ImageSignature) ||
            HasMarkAt(payload, length, 0x10000, ImageSignature);
 }
+
+// The image types of -t: the mark at the payload's start that each must carry (none: the
+// application signature), and whether only the service build offers it.
+struct ImageTypeRow {
+    LegacyState state;  // its value is the letter
+    std::span<const uint8_t> mark;
+    bool serviceOnly;
+};
+constexpr std::array<ImageTypeRow, 6> ImageTypes{{
+    {LegacyState::A, {}, false},
+    {LegacyState::F, FactorySettingsMagic, false},
+    {LegacyState::R, {}, true},
+    {LegacyState::B, BootImageHeader, true},
+    {LegacyState::C, {}, true},
+    {LegacyState::S, ImageSignature, true},
+}};
 
 char UpperCase(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
@@ -128,51 +137,23 @@ int LoadLegacyImage(const char* fileName, LegacyImage& image) {
 
 int CheckImageType(char letter, int serviceBuild, const uint8_t* payload, uint32_t payloadLength) {
     LegacyImageState = LegacyState::None;
-    const char upper = UpperCase(letter);
-    bool met = false;
-    LegacyState state = LegacyState::None;
-    switch (upper) {
-        case 'A':
-            state = LegacyState::A;
-            met = HasApplicationSignature(payload, payloadLength);
-            break;
-        case 'F':
-            state = LegacyState::F;
-            met = HasMarkAt(payload, payloadLength, 0, FactorySettingsMagic);
-            break;
-        case 'R':
-            state = LegacyState::R;
-            met = HasApplicationSignature(payload, payloadLength);
-            break;
-        case 'B':
-            state = LegacyState::B;
-            met = HasMarkAt(payload, payloadLength, 0, BootImageHeader);
-            break;
-        case 'C':
-            state = LegacyState::C;
-            met = HasApplicationSignature(payload, payloadLength);
-            break;
-        case 'S':
-            state = LegacyState::S;
-            met = HasMarkAt(payload, payloadLength, 0, ImageSignature);
-            break;
-        default:
-            break;
-    }
-    const bool serviceOnly = state == LegacyState::R || state == LegacyState::B ||
-                             state == LegacyState::C || state == LegacyState::S;
-    if (state == LegacyState::None || (serviceOnly && serviceBuild == 0)) {
+    const auto upper = static_cast<LegacyState>(UpperCase(letter));
+    const auto row = std::find_if(ImageTypes.begin(), ImageTypes.end(),
+                                  [upper](const ImageTypeRow& r) { return r.state == upper; });
+    if (row == ImageTypes.end() || (row->serviceOnly && serviceBuild == 0)) {
         ReportFailureOf(stdout, Message::WrongImageParameter, 0, nullptr, "\n");
         return 0;
     }
+    const bool met = row->mark.empty() ? HasApplicationSignature(payload, payloadLength)
+                                       : HasMarkAt(payload, payloadLength, 0, row->mark);
     if (!met) {
-        if (state == LegacyState::A) {
+        if (row->state == LegacyState::A) {
             ReportFailureOf(stdout, Message::InvalidFlashApplication, 0, nullptr, "\n");
-        } else if (state == LegacyState::F) {
+        } else if (row->state == LegacyState::F) {
             ReportFailureOf(stdout, Message::InvalidFactorySettings, 0, nullptr, "\n");
         }
         return 0;
     }
-    LegacyImageState = state;
+    LegacyImageState = row->state;
     return 1;
 }

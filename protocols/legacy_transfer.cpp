@@ -202,43 +202,44 @@ int SendLegacyPackets(SerialLink link, const uint8_t* payload, uint32_t payloadL
     return 1;
 }
 
-// The box's reports of the end of the transfer, the erase and the programming.
+// The box's reports of the end of the transfer, the erase and the programming, in their order:
+// the report awaited, the lines for a missing and for another report, the line once it came.
+struct FlashReport {
+    uint32_t limitMs;
+    uint8_t expected;
+    const char* missingLine;
+    Message failure;
+    bool failureShowsReport;  // the other report's value follows the failure text
+    Message next;
+    bool nextEndsLine;
+};
+constexpr std::array<FlashReport, 3> FlashReports{{
+    {TransferReportLimitMs, TransferDone, "Error, timeout -> good by\n", Message::ErrorErasingFlash,
+     false, Message::ErasingFlashPleaseWait, false},
+    {FlashReportLimitMs, EraseDone, "Error, timeout -> exit\n", Message::ErrorErasingFlash, true,
+     Message::FlashingImagePleaseWait, false},
+    {FlashReportLimitMs, ProgramDone, "Error, timeout -> exit\n", Message::ErrorWritingImage, false,
+     Message::Ready, true},
+}};
+
 int AwaitFlashVerdict(SerialLink link) {
-    uint8_t report = 0;
-    if (!ReadReply(link, report, TransferReportLimitMs)) {
-        std::printf("Error, timeout -> good by\n");
-        (void)ReportedDeviceGone();
-        return 0;
+    for (const FlashReport& step : FlashReports) {
+        uint8_t report = 0;
+        if (!ReadReply(link, report, step.limitMs)) {
+            std::fputs(step.missingLine, stdout);
+            (void)ReportedDeviceGone();
+            return 0;
+        }
+        if (report != step.expected) {
+            std::printf("%s", messageText(step.failure));
+            if (step.failureShowsReport)
+                std::printf(": %02x", report);
+            std::printf("\n");
+            return 0;
+        }
+        std::printf(step.nextEndsLine ? "%s\n" : "%s", messageText(step.next));
+        std::fflush(stdout);
     }
-    if (report != TransferDone) {
-        std::printf("%s\n", messageText(Message::ErrorErasingFlash));
-        return 0;
-    }
-    std::printf("%s", messageText(Message::ErasingFlashPleaseWait));
-    std::fflush(stdout);
-
-    if (!ReadReply(link, report, FlashReportLimitMs)) {
-        std::printf("Error, timeout -> exit\n");
-        (void)ReportedDeviceGone();
-        return 0;
-    }
-    if (report != EraseDone) {
-        std::printf("%s: %02x\n", messageText(Message::ErrorErasingFlash), report);
-        return 0;
-    }
-    std::printf("%s", messageText(Message::FlashingImagePleaseWait));
-    std::fflush(stdout);
-
-    if (!ReadReply(link, report, FlashReportLimitMs)) {
-        std::printf("Error, timeout -> exit\n");
-        (void)ReportedDeviceGone();
-        return 0;
-    }
-    if (report != ProgramDone) {
-        std::printf("%s\n", messageText(Message::ErrorWritingImage));
-        return 0;
-    }
-    std::printf("%s\n", messageText(Message::Ready));
     return 1;
 }
 
