@@ -89,7 +89,7 @@ void SendKeyword(SerialLink link, const SessionSettings& settings) {
     if (SendTimed(link, keyword, settings.syncMode != 0 ? NoTimeLimit : SendLimitMs) == 0) {
         if (GetLastErrorValue() == ErrorTimeout) {
             ReportFailureOf(ErrorOutput(), Message::CannotConnectToBootloader, ErrorTimeout,
-                            KeywordHeldHint(), " %i\n", settings.portNumber);
+                            SessionPortHint(Hint::KeywordHeld), " %i\n", settings.portNumber);
         } else {
             ReportFailure("%s %i\n", Message::CannotSendData, GetLastErrorValue());
         }
@@ -359,7 +359,7 @@ void AccessBootloader(SerialLink& link, const SessionSettings& settings, LoaderV
                 // "Time out" leads; the access failure is the one the log names.
                 std::fprintf(ErrorOutput(), "%s\n", messageText(Message::TimeOut));
                 ReportFailureOf(ErrorOutput(), Message::BootloaderAccessFailed, error,
-                                AccessTimedOutHint(), "\n");
+                                SessionPortHint(Hint::AccessTimedOut), "\n");
                 CloseAndExit(link);
             }
             --retriesLeft;

@@ -200,17 +200,10 @@ const char* DefaultDeviceNote(int portNumber) {
     return line.data();
 }
 
-const char* KeywordHeldHint() {
+const char* SessionPortHint(Hint hint) {
     Start();
     AppendPort(reportedPort);
-    Append(": %s", hintText(Hint::KeywordHeld));
-    return line.data();
-}
-
-const char* AccessTimedOutHint() {
-    Start();
-    AppendPort(reportedPort);
-    Append(": %s", hintText(Hint::AccessTimedOut));
+    Append(": %s", hintText(hint));
     return line.data();
 }
 

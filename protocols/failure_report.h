@@ -31,11 +31,9 @@ void SetReportedPort(int portNumber);
 // COMn is not set: which device that is. nullptr when COMn names the device (and on Windows).
 [[nodiscard]] const char* DefaultDeviceNote(int portNumber);
 
-// The line after message 7: the access keyword did not go out within its second.
-[[nodiscard]] const char* KeywordHeldHint();
-
-// The line after messages 25 and 26: the box did not answer any of the version queries.
-[[nodiscard]] const char* AccessTimedOutHint();
+// The line `hint` about the session's port: after message 7, Hint::KeywordHeld (the access
+// keyword did not go out within its second); after messages 25 and 26, Hint::AccessTimedOut.
+[[nodiscard]] const char* SessionPortHint(Hint hint);
 
 // The line for port `portNumber` that could not be opened again with `error` after its device
 // went away during the run: the device is gone, whatever the reason of the open.

@@ -182,6 +182,12 @@ int RunTransfer(SerialLink link, uint64_t blocks, Block& block, NextData next,
     return result;
 }
 
+// A failure of the image file: "<what> <file>"; the log notes `what`. Gives 1.
+int FileFailed(const char* what, const char* fileName) {
+    ReportFailureText(ErrorOutput(), what, GetLastErrorValue(), nullptr, "%s %s\n", what, fileName);
+    return 1;
+}
+
 uint64_t BlockCount(uint64_t size) {
     return (size + DataSize - 1) / DataSize;
 }
@@ -191,15 +197,11 @@ uint64_t BlockCount(uint64_t size) {
 int XmodemSendFile(SerialLink link, const char* fileName) {
     File file = File::OpenRead(fileName);
     if (!file.IsOpen()) {
-        ReportFailureText(ErrorOutput(), "Cannot open file", GetLastErrorValue(), nullptr,
-                          "Cannot open file %s\n", fileName);
-        return 1;
+        return FileFailed("Cannot open file", fileName);
     }
     uint64_t size = 0;
     if (file.Size(size) != 1) {
-        ReportFailureText(ErrorOutput(), "Cannot determine size of file", GetLastErrorValue(),
-                          nullptr, "Cannot determine size of file %s\n", fileName);
-        return 1;
+        return FileFailed("Cannot determine size of file", fileName);
     }
 
     // A short last read leaves the rest of the data field as the block before left it.
@@ -207,22 +209,17 @@ int XmodemSendFile(SerialLink link, const char* fileName) {
     block.Head();
     uint32_t got = 0;
     if (file.Read(block.Data().data(), DataSize, got) != 1) {
-        ReportFailureText(ErrorOutput(), "Error during read from file", GetLastErrorValue(),
-                          nullptr, "Error during read from file %s\n", fileName);
-        return 1;
+        return FileFailed("Error during read from file", fileName);
     }
     if (got == 0) {
-        ReportFailureText(ErrorOutput(), "Unexpected end of file", GetLastErrorValue(), nullptr,
-                          "Unexpected end of file %s\n", fileName);
-        return 1;
+        return FileFailed("Unexpected end of file", fileName);
     }
     block.Seal();
 
     return RunTransfer(link, BlockCount(size), block, [&](std::span<uint8_t, DataSize> data) {
         uint32_t read = 0;
         if (file.Read(data.data(), DataSize, read) != 1) {
-            ReportFailureText(ErrorOutput(), "Error during read from file", GetLastErrorValue(),
-                              nullptr, "Error during read from file %s\n", fileName);
+            (void)FileFailed("Error during read from file", fileName);
             return Fill::ReadError;
         }
         return read == 0 ? Fill::End : Fill::Data;

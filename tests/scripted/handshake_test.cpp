@@ -354,7 +354,7 @@ TEST_F(Handshake, KeywordAndSpeedFailuresEndTheProgram) {
          [] { fake::SetResponder([](std::span<const uint8_t>) { fake::FailBaudChanges(1); }); },
          [] { return Text(9) + " 31)\n" + FailureHintLine(31); }},
         {"keyword send timed out", 0, [] { fake::LimitWrites(1, 600); },
-         [] { return Text(7) + " 2\n" + HintLine(KeywordHeldHint()); }},
+         [] { return Text(7) + " 2\n" + HintLine(SessionPortHint(Hint::KeywordHeld)); }},
         {"keyword write failed", 0, [] { fake::FailWrites(1117); },
          [] { return Text(8) + " 1117\n" + FailureHintLine(1117); }},
     };
@@ -388,7 +388,9 @@ TEST_F(Handshake, SilentBoxGetsSixteenAttemptsThenTheProgramEnds) {
         at += 15001;  // each query ends just past its 15 s limit
     }
     SetReportedPort(1);  // as AccessBootloader does, for the expected hint
-    expected += Literal(Text(25) + "\n" + Text(26) + "\n" + HintLine(AccessTimedOutHint())) + "$";
+    expected += Literal(Text(25) + "\n" + Text(26) + "\n" +
+                        HintLine(SessionPortHint(Hint::AccessTimedOut))) +
+                "$";
     EXPECT_EXIT(AccessBootloader(link_, settings_, version_), ::testing::ExitedWithCode(1),
                 expected);
 }
