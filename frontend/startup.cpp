@@ -259,6 +259,10 @@ void StartUp(int argc, char** argv, SessionSettings& settings) {
         if (std::strlen(argument) != 2) {
             BadSyntax(argument);
         }
+        // Every option but these ends the plain invocation, whose wait for "granted" is bounded.
+        if (std::strchr("pcilsw", argument[1]) == nullptr) {
+            settings.plainInvocation = 0;
+        }
         switch (argument[1]) {
             case 'p': {
                 if (i + 1 >= argc) {
@@ -282,7 +286,6 @@ void StartUp(int argc, char** argv, SessionSettings& settings) {
                     BadSyntax(argument);
                 }
                 imageTypeLetter = argv[++i][0];
-                settings.plainInvocation = 0;
                 break;
             case 'V': {
                 const RevisionPair revision = ParseRevision(RevisionText);
@@ -293,46 +296,36 @@ void StartUp(int argc, char** argv, SessionSettings& settings) {
             case 'b':
             case 'e':
                 settings.sendKeyword = 0;
-                settings.plainInvocation = 0;
                 break;
             case 'n':
                 settings.accessKeyword = (serviceMode == 1) ? "qlumatek" : " lumatek";
                 settings.loaderKeyword = "stravinol";
                 settings.factorySettings = 1;
-                settings.plainInvocation = 0;
                 break;
             case '9':
                 settings.slowKeyword = 1;
-                settings.plainInvocation = 0;
                 break;
             case '1':
                 settings.grantedHandshake = 1;
-                settings.plainInvocation = 0;
                 break;
             case '2':
                 settings.compressedImage = 1;
-                settings.plainInvocation = 0;
                 break;
             case '6':
                 settings.legacyPath = 1;
                 settings.evenParity = 1;
-                settings.plainInvocation = 0;
                 break;
             case '7':
                 settings.hardwareHandshake = 0;
-                settings.plainInvocation = 0;
                 break;
             case '8':
                 settings.legacyPath = 1;
-                settings.plainInvocation = 0;
                 break;
             case 'u':
                 settings.longSync = 1;
-                settings.plainInvocation = 0;
                 break;
             case 'x':
                 settings.patchImage = 1;
-                settings.plainInvocation = 0;
                 break;
             case 'c':
                 settings.compressInput = 1;

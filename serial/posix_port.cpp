@@ -104,10 +104,6 @@ SerialLink FailOpen(int fd, int error) {
     return InvalidLink;
 }
 
-}  // namespace
-
-namespace {
-
 PortDeviceChoice ChosenDevice(int portNumber) {
     static constexpr const char* variables[] = {"COM1", "COM2", "COM3", "COM4"};
     if (portNumber < 1 || portNumber > 4) {
