@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 
 #include "common/errors.h"
 #include "platform/devices.h"
@@ -97,6 +96,18 @@ void AppendWords(uint32_t error, const char* after) {
     Append("%.*s%s", static_cast<int>(length), words, after);
 }
 
+// "Port 1 (/dev/ttyUSB0): <the system's words>; <meaning>": a failure that came from the port.
+const char* PortMeaning(int portNumber, uint32_t error, Hint meaning) {
+    Start();
+    AppendPort(portNumber);
+    Append(": ");
+    if (SystemKnowsError(error)) {
+        AppendWords(error, "; ");
+    }
+    Append("%s", hintText(meaning));
+    return line.data();
+}
+
 bool IsOwnValue(uint32_t error) {
     return error >= ErrorBadPort && error <= ErrorBoxStop;
 }
@@ -162,27 +173,18 @@ const char* FailureHint(uint32_t error) {
         Append("0x%08X: %s", error, hintText(own));
         return line.data();
     }
-    const bool words = SystemKnowsError(error);
     // Only the failures that can come from the port itself name it; a value such as "no such
     // file" or "permission denied" during the run may as well come from the image file.
-    std::optional<Hint> meaning;
+    const PortFailure failure = ClassifyPortError(error);
     if (error == ErrorCounterTimeout) {
-        meaning = Hint::RunWriteLimit;
-    } else if (ClassifyPortError(error) == PortFailure::DeviceGone) {
-        meaning = Hint::RunDeviceGone;
-    } else if (ClassifyPortError(error) == PortFailure::Refused) {
-        meaning = Hint::RunRefused;
+        return PortMeaning(reportedPort, error, Hint::RunWriteLimit);
     }
-    if (meaning) {
-        AppendPort(reportedPort);
-        Append(": ");
-        if (words) {
-            AppendWords(error, "; ");
-        }
-        Append("%s", hintText(*meaning));
-        return line.data();
+    if (failure == PortFailure::DeviceGone || failure == PortFailure::Refused) {
+        return PortMeaning(
+            reportedPort, error,
+            failure == PortFailure::DeviceGone ? Hint::RunDeviceGone : Hint::RunRefused);
     }
-    if (words) {
+    if (SystemKnowsError(error)) {
         AppendWords(error, ".");
         return line.data();
     }
@@ -240,14 +242,7 @@ void PrintHint(const char* hint) {
 }
 
 const char* PortReopenHint(int portNumber, uint32_t error) {
-    Start();
-    AppendPort(portNumber);
-    Append(": ");
-    if (SystemKnowsError(error)) {
-        AppendWords(error, "; ");
-    }
-    Append("%s", hintText(Hint::RunDeviceGone));
-    return line.data();
+    return PortMeaning(portNumber, error, Hint::RunDeviceGone);
 }
 
 namespace {
